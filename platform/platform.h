@@ -1,0 +1,70 @@
+// What the tool needs from the operating system: directory search, folder
+// creation, file identity and plain file I/O. One implementation per platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The path separator of this platform.
+extern const char kSeparator;
+
+// Why an operation failed, in the few classes the console messages tell apart.
+enum class IoError { None, NotFound, AccessDenied, DiskFull, NameTooLong, NotAFile, Other };
+
+// Device and file number: equal identities name the same file or folder.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FileIdentity& other) const {
+        return device == other.device && file == other.file;
+    }
+};
+
+struct DirectoryEntry {
+    std::string name;
+    bool isFolder = false;
+};
+
+struct DirectorySearch {
+    void* handle = nullptr;
+    std::string folder;
+};
+
+// Starts listing a folder's entries in the order the platform yields them.
+bool StartSearch(const std::string& folder, DirectorySearch& search);
+// Yields the next entry; false when there is none left.
+bool NextEntry(DirectorySearch& search, DirectoryEntry& entry);
+void CloseSearch(DirectorySearch& search);
+
+// Creates a folder; failure (an existing folder included) is the caller's to ignore.
+void CreateFolder(const std::string& path);
+
+bool IsFolder(const std::string& path);
+// True when the path opens for reading and is not a folder.
+bool OpensForReading(const std::string& path);
+// Identity of what the path leads to, following links.
+bool IdentityOf(const std::string& path, FileIdentity& identity);
+// Identity of the folder and of each of its ancestors up to the file system root.
+bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry);
+
+struct FileHandle {
+    std::intptr_t value = -1;
+};
+
+// Opens a regular file for reading; gives its identity.
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity);
+// Reads up to capacity bytes; count 0 means end of file.
+IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count);
+// Creates a file that did not exist; a leftover of that name is removed first.
+IoError CreateNewFile(const std::string& path, FileHandle& file);
+IoError WriteAll(FileHandle file, const char* data, std::size_t size);
+IoError CloseFile(FileHandle& file);
+// Moves a file into place, replacing the directory entry of that name.
+IoError ReplaceFile(const std::string& from, const std::string& to);
+void RemoveFile(const std::string& path);
+
+}  // namespace platform

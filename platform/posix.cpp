@@ -1,0 +1,185 @@
+// POSIX implementation of the platform layer.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+const char kSeparator = '/';
+
+namespace {
+
+IoError FromErrno(int error) {
+    switch (error) {
+        case 0: return IoError::None;
+        case ENOENT:
+        case ENOTDIR: return IoError::NotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return IoError::AccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return IoError::DiskFull;
+        case ENAMETOOLONG: return IoError::NameTooLong;
+        default: return IoError::Other;
+    }
+}
+
+FileIdentity IdentityFromStat(const struct stat& status) {
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+#ifdef O_PATH
+constexpr int kLookupFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kLookupFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+}  // namespace
+
+bool StartSearch(const std::string& folder, DirectorySearch& search) {
+    DIR* directory = opendir(folder.c_str());
+    search.handle = directory;
+    search.folder = folder;
+    return directory != nullptr;
+}
+
+bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
+    DIR* directory = static_cast<DIR*>(search.handle);
+    struct dirent* found = readdir(directory);
+    if (found == nullptr) return false;
+    entry.name = found->d_name;
+    if (found->d_type == DT_DIR) {
+        entry.isFolder = true;
+    } else if (found->d_type == DT_LNK || found->d_type == DT_UNKNOWN) {
+        struct stat status;
+        entry.isFolder = fstatat(dirfd(directory), found->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+    } else {
+        entry.isFolder = false;
+    }
+    return true;
+}
+
+void CloseSearch(DirectorySearch& search) {
+    if (search.handle != nullptr) closedir(static_cast<DIR*>(search.handle));
+    search.handle = nullptr;
+}
+
+void CreateFolder(const std::string& path) {
+    (void)mkdir(path.c_str(), 0777);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool OpensForReading(const std::string& path) {
+    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    struct stat status;
+    bool readable = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
+    close(descriptor);
+    return readable;
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& identity) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+    identity = IdentityFromStat(status);
+    return true;
+}
+
+bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
+    ancestry.clear();
+    int current = open(folder.c_str(), kLookupFlags);
+    if (current < 0) return false;
+    bool complete = false;
+    while (true) {
+        struct stat status;
+        if (fstat(current, &status) != 0) break;
+        FileIdentity identity = IdentityFromStat(status);
+        if (!ancestry.empty() && ancestry.back() == identity) {
+            complete = true;  // the root is its own parent
+            break;
+        }
+        ancestry.push_back(identity);
+        int parent = openat(current, "..", kLookupFlags);
+        close(current);
+        current = parent;
+        if (current < 0) return false;
+    }
+    close(current);
+    return complete;
+}
+
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity) {
+    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return FromErrno(errno);
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(descriptor);
+        return IoError::NotAFile;
+    }
+    identity = IdentityFromStat(status);
+    file.value = descriptor;
+    return IoError::None;
+}
+
+IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) {
+    while (true) {
+        ssize_t got = read(static_cast<int>(file.value), buffer, capacity);
+        if (got >= 0) {
+            count = static_cast<std::size_t>(got);
+            return IoError::None;
+        }
+        if (errno != EINTR) return FromErrno(errno);
+    }
+}
+
+IoError CreateNewFile(const std::string& path, FileHandle& file) {
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int descriptor = open(path.c_str(), kFlags, 0666);
+    if (descriptor < 0 && errno == EEXIST) {
+        unlink(path.c_str());
+        descriptor = open(path.c_str(), kFlags, 0666);
+    }
+    if (descriptor < 0) return FromErrno(errno);
+    file.value = descriptor;
+    return IoError::None;
+}
+
+IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = write(static_cast<int>(file.value), data, size);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return FromErrno(errno);
+        }
+        if (put == 0) return IoError::DiskFull;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return IoError::None;
+}
+
+IoError CloseFile(FileHandle& file) {
+    if (file.value < 0) return IoError::None;
+    int result = close(static_cast<int>(file.value));
+    file.value = -1;
+    return result == 0 ? IoError::None : FromErrno(errno);
+}
+
+IoError ReplaceFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ? IoError::None : FromErrno(errno);
+}
+
+void RemoveFile(const std::string& path) {
+    (void)unlink(path.c_str());
+}
+
+}  // namespace platform

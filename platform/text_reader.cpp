@@ -1,0 +1,56 @@
+#include "platform/text_reader.h"
+
+#include <cstring>
+
+namespace platform {
+
+TextReader::TextReader(FileHandle file, std::size_t blockSize) : file_(file), buffer_(blockSize) {}
+
+bool TextReader::NextLine(LineView& line) {
+    while (true) {
+        char* start = buffer_.data() + begin_;
+        auto* lineEnd = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
+        if (lineEnd != nullptr) {
+            std::size_t size = static_cast<std::size_t>(lineEnd - start);
+            if (size > 0 && start[size - 1] == '\r') --size;  // CR LF reads as LF
+            line = LineView{start, size};
+            begin_ += static_cast<std::size_t>(lineEnd - start) + 1;
+            return true;
+        }
+        if (inputEnded_) {
+            if (begin_ == end_) return false;
+            line = LineView{start, end_ - begin_};  // last line, no LF after it
+            begin_ = end_;
+            return true;
+        }
+        if (!Refill()) return false;
+    }
+}
+
+// Keeps the unfinished line at the front, grows the buffer if that line
+// fills it, and reads the next block behind it.
+bool TextReader::Refill() {
+    std::size_t pending = end_ - begin_;
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
+        begin_ = 0;
+        end_ = pending;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    std::size_t count = 0;
+    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - end_, count);
+    if (error_ != IoError::None) return false;
+    if (count == 0) {
+        inputEnded_ = true;
+        return true;
+    }
+    auto* stop = static_cast<char*>(std::memchr(buffer_.data() + end_, 0x1A, count));
+    if (stop != nullptr) {
+        count = static_cast<std::size_t>(stop - (buffer_.data() + end_));
+        inputEnded_ = true;
+    }
+    end_ += count;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+#include "thread/thread.h"
+
+ThreadLocations LocateThread(const std::string& destinationFile, const std::string& destinationRoot) {
+    ThreadLocations locations;
+    std::size_t lastDot = destinationFile.rfind('.');
+    locations.stem = destinationFile.substr(0, lastDot);
+    locations.indexFile = locations.stem + ".idx";
+    // The walk forms every destination path as the root text, one separator, the rest.
+    std::size_t skipped = destinationRoot.size() + 1;
+    if (skipped < locations.stem.size()) locations.relativePath = locations.stem.substr(skipped);
+    std::size_t firstSeparator = locations.relativePath.find(platform::kSeparator);
+    locations.hasHost = firstSeparator != std::string::npos;
+    if (!locations.hasHost) return locations;
+    locations.host = locations.relativePath.substr(0, firstSeparator);
+    locations.threadPath = locations.relativePath.substr(firstSeparator);
+    for (char& byte : locations.threadPath) {
+        if (byte == platform::kSeparator) byte = '/';
+    }
+    locations.url = "http://" + locations.host + "/test/read.cgi" + locations.threadPath + "/";
+    return locations;
+}
+
+bool IsIndexed(const std::string& indexFile) {
+    return platform::OpensForReading(indexFile);
+}

@@ -1,0 +1,166 @@
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/messages.h"
+#include "platform/text_reader.h"
+#include "thread/thread.h"
+
+namespace {
+
+using platform::IoError;
+
+// Buffered writes into the copy; the first error sticks.
+struct CopyWriter {
+    platform::FileHandle file;
+    std::vector<char> buffer = std::vector<char>(256 * 1024);
+    std::size_t used = 0;
+    IoError error = IoError::None;
+
+    void Flush() {
+        if (used > 0 && error == IoError::None) error = platform::WriteAll(file, buffer.data(), used);
+        used = 0;
+    }
+    void Append(const char* data, std::size_t size) {
+        if (used + size > buffer.size()) {
+            Flush();
+            if (size > buffer.size()) {
+                if (error == IoError::None) error = platform::WriteAll(file, data, size);
+                return;
+            }
+        }
+        std::memcpy(buffer.data() + used, data, size);
+        used += size;
+    }
+    // Writes what is left, closes the file and moves it into place.
+    IoError Finish(const std::string& temporary, const std::string& destinationFile) {
+        Flush();
+        IoError closeError = platform::CloseFile(file);
+        if (error == IoError::None) error = closeError;
+        if (error == IoError::None) error = platform::ReplaceFile(temporary, destinationFile);
+        if (error != IoError::None) platform::RemoveFile(temporary);
+        return error;
+    }
+    void Discard(const std::string& temporary) {
+        platform::CloseFile(file);
+        platform::RemoveFile(temporary);
+    }
+};
+
+const char* CauseText(IoError error) {
+    switch (error) {
+        case IoError::NotFound: return text::kCauseNotFound;
+        case IoError::AccessDenied: return text::kCauseAccessDenied;
+        case IoError::DiskFull: return text::kCauseDiskFull;
+        case IoError::NameTooLong: return text::kCauseNameTooLong;
+        case IoError::NotAFile: return text::kCauseNotAFile;
+        default: return text::kCauseOther;
+    }
+}
+
+ConvertResult ReportFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
+    platform::WriteLine(stderr, {message, path, CauseText(error)});
+    ++tally.failed;
+    return Continue;
+}
+
+// A line's text ends at its first NUL byte.
+std::string_view LineText(const platform::LineView& line) {
+    const void* nul = std::memchr(line.data, '\0', line.size);
+    std::size_t size = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - line.data) : line.size;
+    return std::string_view(line.data, size);
+}
+
+std::string_view TitleOf(std::string_view firstLine) {
+    std::size_t lastMark = firstLine.rfind('>');
+    if (lastMark == std::string_view::npos) return std::string_view();
+    return firstLine.substr(lastMark + 1);
+}
+
+enum class CopyOutcome { Complete, BrokenTitle, ReadFailed };
+
+// Copies the lines of two bytes or more, each ended by LF, and gathers the summary.
+CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSummary& summary) {
+    platform::LineView line;
+    while (reader.NextLine(line)) {
+        std::string_view text = LineText(line);
+        if (text.size() < 2) continue;
+        writer.Append(text.data(), text.size());
+        writer.Append("\n", 1);
+        ++summary.postCount;
+        if (summary.postCount == 1) {
+            std::string_view title = TitleOf(text);
+            if (title.size() > kTitleLimit) {
+                summary.title.assign(title);
+                return CopyOutcome::BrokenTitle;
+            }
+            summary.title.assign(title);
+        }
+        CaptureDateTime(text, summary);
+    }
+    return reader.error() == IoError::None ? CopyOutcome::Complete : CopyOutcome::ReadFailed;
+}
+
+}  // namespace
+
+ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
+                            const std::string& destinationRoot, RunTally& tally) {
+    platform::WriteLine(stdout, {text::kProgress, sourceFile});
+    ThreadLocations locations = LocateThread(destinationFile, destinationRoot);
+    if (!locations.hasHost) {
+        platform::WriteLine(stderr, {text::kThreadAtRoot, sourceFile});
+        return Continue;
+    }
+    if (IsIndexed(locations.indexFile)) {
+        ++tally.passedOver;
+        return Continue;
+    }
+
+    platform::FileHandle source;
+    platform::FileIdentity sourceIdentity;
+    IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity);
+    if (error != IoError::None) return ReportFailure(text::kSourceUnreadable, sourceFile, error, tally);
+    platform::FileIdentity destinationIdentity;
+    if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
+        platform::CloseFile(source);
+        platform::WriteLine(stderr, {text::kSameFile, destinationFile});
+        ++tally.failed;
+        return Continue;
+    }
+
+    // The copy is written beside its place and moved there when complete, so
+    // a link planted at the destination is replaced rather than written through.
+    std::string temporary = destinationFile + kTemporarySuffix;
+    CopyWriter writer;
+    error = platform::CreateNewFile(temporary, writer.file);
+    if (error != IoError::None) {
+        platform::CloseFile(source);
+        return ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
+    }
+
+    ThreadSummary summary;
+    summary.url = locations.url;
+    platform::TextReader reader(source);
+    CopyOutcome outcome = CopyLines(reader, writer, summary);
+    if (outcome == CopyOutcome::ReadFailed) {
+        writer.Discard(temporary);
+        platform::CloseFile(source);
+        return ReportFailure(text::kSourceUnreadable, sourceFile, reader.error(), tally);
+    }
+    if (outcome == CopyOutcome::BrokenTitle) {
+        platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
+    }
+    error = writer.Finish(temporary, destinationFile);
+    platform::CloseFile(source);
+    if (error != IoError::None) ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
+    if (outcome == CopyOutcome::BrokenTitle) return Abort;
+    if (error != IoError::None) return Continue;
+
+    error = WriteIndexRecord(locations.indexFile, summary);
+    if (error != IoError::None) return ReportFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
+    platform::WriteLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle, summary.url,
+                                 text::kCompletionClose});
+    ++tally.migrated;
+    return Continue;
+}
