@@ -1,0 +1,278 @@
+"""End-to-end tests: run the built tool on temporary trees and compare whole
+files, whole console output and the exit status byte for byte."""
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = None
+SJ = "cp932"
+BANNER = b"Morvo->Tessiva Log Converter\n"
+PROMPT = "リターンキーを押してください\n".encode(SJ)
+STAMP_ZONE = {"TZ": "JST-9", "LC_ALL": "C"}
+
+
+def sj(text):
+    return text.encode(SJ)
+
+
+def run(*args, stdin=b""):
+    env = dict(os.environ, **STAMP_ZONE)
+    done = subprocess.run([TOOL, *args], input=stdin, capture_output=True, env=env, timeout=60)
+    return done.returncode, done.stdout, done.stderr
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot(root):
+    """Every name and every byte below root, links as their targets."""
+    digest = {}
+    for folder, folders, files in os.walk(root):
+        folders.sort()
+        for name in sorted(folders + files):
+            path = os.path.join(folder, name)
+            rel = os.path.relpath(path, root)
+            if os.path.islink(path):
+                digest[rel] = "link:" + os.readlink(path)
+            elif os.path.isfile(path):
+                digest[rel] = hashlib.sha256(read(path)).hexdigest()
+            else:
+                digest[rel] = "folder"
+    return digest
+
+
+def files_below(root):
+    return {rel: read(os.path.join(root, rel)) for rel, kind in snapshot(root).items()
+            if kind != "folder" and not kind.startswith("link:")}
+
+
+def index(title, url, count, date, time, stamp):
+    return (sj("10500\t") + title + b"\n\t" + url.encode() + b"\t" + str(count).encode() + b"\t" +
+            date.encode() + b" " + time.encode() + b"\t----/--/-- --:--:--\t\t\t12700\t\t0\t0\t" +
+            stamp.encode() + b"\t\t\t")
+
+
+def progress(path):
+    return sj("変換中:") + path.encode() + b"\n"
+
+
+def completion(title, url):
+    return sj("「") + title + sj("」(") + url.encode() + sj(")を移行しました") + b"\n"
+
+
+def summary(migrated, passed, failed):
+    return sj(f"移行したスレッド: {migrated}件、移行済みのためとばしたスレッド: {passed}件、失敗したスレッド: {failed}件\n")
+
+
+TITLE = sj("テスト")
+FIRST = sj("名無し<>sage<>04/05/10 12:30<> 本文 <>") + TITLE
+SECOND = sj("名無し<><>2004/05/10 12:34:56 ID:x<> 二 <>")
+
+
+class ToolCase(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.root = self.work.name
+        self.source = os.path.join(self.root, "morvo")
+        self.destination = os.path.join(self.root, "tessiva")
+        os.makedirs(self.source)
+        os.makedirs(self.destination)
+        self.before = None
+
+    def tearDown(self):
+        if self.before is not None:
+            self.assertEqual(snapshot(self.source), self.before, "the source tree changed")
+        self.work.cleanup()
+
+    def seal_source(self):
+        self.before = snapshot(self.source)
+
+    def thread(self, rel, data):
+        write(os.path.join(self.source, rel), data)
+
+
+class Dialogue(ToolCase):
+    def test_usage_without_two_folders(self):
+        usage = sj("MorvoのLogフォルダとTessivaのLogフォルダを指定してください")
+        for args in ([], [self.source]):
+            self.assertEqual(run(*args), (0, b"", BANNER + usage))
+
+    def test_empty_folder_prompts_and_extra_arguments_are_ignored(self):
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination, "extra")
+        self.assertEqual((rc, out, err), (0, PROMPT, BANNER + summary(0, 0, 0)))
+
+    def test_refused_pairs_leave_everything_untouched(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        inner = os.path.join(self.source, "h")
+        os.symlink(self.source, os.path.join(self.root, "alias"))
+        write(os.path.join(self.root, "plain"), b"x")
+        self.seal_source()
+        cases = [
+            (self.source, self.source, "MorvoのLogフォルダとTessivaのLogフォルダが同じフォルダです: "),
+            (self.source, self.source + "/", "MorvoのLogフォルダとTessivaのLogフォルダが同じフォルダです: "),
+            (self.source, self.source + "/./h/..", "MorvoのLogフォルダとTessivaのLogフォルダが同じフォルダです: "),
+            (self.source, os.path.join(self.root, "alias"), "MorvoのLogフォルダとTessivaのLogフォルダが同じフォルダです: "),
+            (self.source, inner, "TessivaのLogフォルダがMorvoのLogフォルダの中にあります: "),
+            (inner, self.source, "MorvoのLogフォルダがTessivaのLogフォルダの中にあります: "),
+            (inner, os.path.join(self.root, "alias"), "MorvoのLogフォルダがTessivaのLogフォルダの中にあります: "),
+        ]
+        for source, destination, message in cases:
+            rc, out, err = run(source, destination)
+            self.assertEqual((rc, out, err),
+                             (1, PROMPT, BANNER + sj(message) + f"{source} {destination}\n".encode()))
+        missing = os.path.join(self.root, "missing")
+        self.assertEqual(run(missing, self.destination),
+                         (1, PROMPT, BANNER + sj("MorvoのLogフォルダを開けません: ") + missing.encode() + b"\n"))
+        plain = os.path.join(self.root, "plain")
+        self.assertEqual(run(self.source, plain),
+                         (1, PROMPT, BANNER + sj("TessivaのLogフォルダがありません: ") + plain.encode() + b"\n"))
+        self.assertEqual(os.listdir(self.destination), [])
+
+
+class Conversion(ToolCase):
+    def test_tree_is_mirrored_copied_and_indexed(self):
+        self.thread("h/b/100.dat", FIRST + b"\r\n\r\nx\r\n" + SECOND + b"\r\nab")
+        self.thread("h/b/notes.txt", b"not a thread")
+        self.thread("h/empty/.keep", b"")
+        self.thread("h/b/UP.DAT", b"a<>b<>99/12/31 23:59<>c<>no stamp\n\x1aafter\n")
+        self.thread("h/b/old.dat/inside.dat", b"only one line\n")
+        self.thread("h/b/nul.dat", b"ab\0cd\nx\0yz\nlo\rne\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 0)
+        url = "http://h/test/read.cgi/b/100/"
+        expected = {
+            "h/b/100.dat": FIRST + b"\n" + SECOND + b"\nab\n",
+            "h/b/100.idx": index(TITLE, url, 3, "2004/05/10", "12:34:56", "Mon, 10 May 2004 03:34:56 GMT"),
+            "h/b/UP.DAT": b"a<>b<>99/12/31 23:59<>c<>no stamp\n",
+            "h/b/UP.idx": index(b"no stamp", "http://h/test/read.cgi/b/UP/", 1, "2099/12/31", "23:59:59", ""),
+            "h/b/nul.dat": b"ab\nlo\rne\n",
+            "h/b/nul.idx": index(b"", "http://h/test/read.cgi/b/nul/", 2, "", "", ""),
+            "h/b/old.dat/inside.dat": b"only one line\n",
+            "h/b/old.dat/inside.idx": index(b"", "http://h/test/read.cgi/b/old.dat/inside/", 1, "", "", ""),
+        }
+        self.assertEqual(files_below(self.destination), expected)
+        self.assertTrue(os.path.isdir(os.path.join(self.destination, "h/empty")))
+        lines = out.splitlines(keepends=True)
+        self.assertEqual(lines[-1], PROMPT)
+        self.assertEqual(len(lines), 2 * 4 + 1)
+        self.assertIn(progress(os.path.join(self.source, "h/b/100.dat")) + completion(TITLE, url), out)
+        self.assertEqual(err, BANNER + summary(4, 0, 0))
+
+        # A second run passes over everything; a removed index is converted again.
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(0, 4, 0)))
+        self.assertEqual(out.count(sj("変換中:")), 4)
+        self.assertNotIn(sj("を移行しました"), out)
+        os.remove(os.path.join(self.destination, "h/b/100.idx"))
+        write(os.path.join(self.destination, "h/b/100.dat"), b"stale")
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(1, 3, 0)))
+        self.assertEqual(files_below(self.destination), expected)
+
+    def test_broken_title_stops_the_run(self):
+        long_title = b"t" * 102
+        self.thread("a/b/1.dat", b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\nsecond line\n")
+        self.thread("a/b/c/3.dat", FIRST + b"\n")
+        self.seal_source()
+        first = os.path.join(self.source, "a/b/1.dat")
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(0, 0, 0)))
+        self.assertEqual(out, progress(first) + sj("ログが壊れているっぽ→このあたり:") + long_title + b"\n" + PROMPT)
+        self.assertEqual(files_below(self.destination),
+                         {"a/b/1.dat": b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n"})
+        self.assertFalse(os.path.exists(os.path.join(self.destination, "a/b/c")))
+
+    def test_exactly_101_bytes_is_a_title(self):
+        title = b"u" * 101
+        self.thread("z/b/4.dat", b"n<>m<>d t<>x<>" + title + b"\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 0)
+        self.assertEqual(read(os.path.join(self.destination, "z/b/4.idx")),
+                         index(title, "http://z/test/read.cgi/b/4/", 1, "", "t", ""))
+
+
+class Failures(ToolCase):
+    def test_thread_in_root_and_unreadable_thread_are_reported(self):
+        self.thread("top.dat", FIRST + b"\n")
+        os.makedirs(os.path.join(self.source, "h/b"))
+        os.symlink("nowhere", os.path.join(self.source, "h/b/gone.dat"))
+        os.mkfifo(os.path.join(self.source, "h/b/pipe.dat"))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 1)
+        self.assertIn(sj("板のフォルダの外にあるスレッドなので、移行しません: ") +
+                      os.path.join(self.source, "top.dat").encode() + b"\n", err)
+        self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                      os.path.join(self.source, "h/b/gone.dat").encode() + sj(" (見つかりません)\n"), err)
+        self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                      os.path.join(self.source, "h/b/pipe.dat").encode() + sj(" (通常のファイルではありません)\n"), err)
+        self.assertTrue(err.endswith(summary(0, 0, 2)))
+        self.assertEqual(files_below(self.destination), {})
+
+    def test_copy_that_is_the_source_is_not_written(self):
+        self.thread("h/b/1.dat", FIRST + b"\n\n")
+        os.makedirs(os.path.join(self.destination, "h/b"))
+        os.link(os.path.join(self.source, "h/b/1.dat"), os.path.join(self.destination, "h/b/1.dat"))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 1)
+        self.assertIn(sj("コピー先がコピー元と同じファイルなので、移行しませんでした: "), err)
+        self.assertEqual(files_below(self.destination), {"h/b/1.dat": FIRST + b"\n\n"})
+
+    def test_link_at_the_copy_is_replaced_not_written_through(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        self.thread("h/b/2.dat", SECOND + b"\n")
+        os.makedirs(os.path.join(self.destination, "h/b"))
+        os.symlink(os.path.join(self.source, "h/b/2.dat"), os.path.join(self.destination, "h/b/1.dat"))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 0)
+        self.assertEqual(read(os.path.join(self.destination, "h/b/1.dat")), FIRST + b"\n")
+
+    def test_links_in_the_source_keep_the_walk_finite(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        os.symlink(self.source, os.path.join(self.source, "h/loop"))
+        os.symlink(self.destination, os.path.join(self.source, "h/out"))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 0)
+        self.assertIn(sj("すでにたどっているフォルダへのリンクなので、たどりません: "), err)
+        self.assertIn(sj("TessivaのLogフォルダの中を指すフォルダなので、たどりません: "), err)
+        self.assertEqual(set(files_below(self.destination)), {"h/b/1.dat", "h/b/1.idx"})
+
+    def test_destination_folder_leading_into_the_source_is_not_written(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        os.symlink(os.path.join(self.source, "h"), os.path.join(self.destination, "h"))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 1)
+        self.assertIn(sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: "), err)
+
+    def test_missing_destination_folder_fails_each_thread(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        write(os.path.join(self.destination, "h"), b"a file where a folder should be")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 1)
+        self.assertIn(sj("ログのコピーを書き込めないため、移行しませんでした: "), err)
+        self.assertNotIn(sj("を移行しました"), out)
+        self.assertEqual(files_below(self.destination), {"h": b"a file where a folder should be"})
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
