@@ -36,6 +36,11 @@ TEST(CaptureDateTime, IgnoresLinesWithoutTheFields) {
     ThreadSummary longTime = Capture({("a<>b<>2004/05/10 " + std::string(80, '9') + "<>x").c_str()});
     EXPECT_EQ(longTime.lastPostTime, std::string(63, '9'));
     EXPECT_EQ(Capture({"a<>b<>2004/05/10 <>x"}).lastPostTime, "");
+
+    // Tabs never reach the index record's tab-separated fields.
+    ThreadSummary tabs = Capture({"a<>b<>2004/05/10 12:34:56<>x", "a<>b<>04/05\t11 12:00\t99<>x"});
+    EXPECT_EQ(tabs.lastPostDate, "2004/05/10");
+    EXPECT_EQ(tabs.lastPostTime, "12:00:59");
 }
 
 }  // namespace

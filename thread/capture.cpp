@@ -21,16 +21,19 @@ void CaptureDateTime(std::string_view line, ThreadSummary& summary) {
     std::size_t space = field.find(' ');
     if (space == std::string_view::npos) return;
 
+    // A tab would split the index record's fields, so no token keeps one.
     std::string_view dateToken = field.substr(0, space);
-    if (dateToken.size() == 8) {
-        summary.lastPostDate.assign("20");
-        summary.lastPostDate.append(dateToken);
-    } else if (dateToken.size() == 10) {
-        summary.lastPostDate.assign(dateToken);
+    if (dateToken.find('\t') == std::string_view::npos) {
+        if (dateToken.size() == 8) {
+            summary.lastPostDate.assign("20");
+            summary.lastPostDate.append(dateToken);
+        } else if (dateToken.size() == 10) {
+            summary.lastPostDate.assign(dateToken);
+        }
     }
 
     std::string_view rest = field.substr(space + 1);
-    std::string_view timeToken = rest.substr(0, rest.find(' '));
+    std::string_view timeToken = rest.substr(0, rest.find_first_of(" \t"));
     if (timeToken.size() > kTimeCapacity) timeToken = timeToken.substr(0, kTimeCapacity);
     summary.lastPostTime.assign(timeToken);
     if (timeToken.size() == 5) summary.lastPostTime.append(":59");
