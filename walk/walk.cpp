@@ -43,7 +43,7 @@ struct Walk {
 
     ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
     ConvertResult ConvertFolders(const std::string& sourceFolder, const std::string& destinationFolder);
-    bool MayDescend(const std::string& childSource, const std::string& childDestination);
+    bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
 };
 
 ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder) {
@@ -67,9 +67,11 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
 // Keeps the walk finite and the source untouched: no folder already on the
 // walk's path, no source folder inside the destination, and no destination
 // folder inside the source.
-bool Walk::MayDescend(const std::string& childSource, const std::string& childDestination) {
+bool Walk::MayDescend(const std::string& childSource, const std::string& childDestination,
+                      FileIdentity& childIdentity) {
     std::vector<FileIdentity> ancestry;
     if (platform::FolderAncestry(childSource, ancestry)) {
+        childIdentity = ancestry.front();
         if (Contains(ancestry, destinationRootIdentity)) {
             platform::WriteLine(stderr, {text::kFolderIntoDestination, childSource});
             return false;
@@ -98,9 +100,8 @@ ConvertResult Walk::ConvertFolders(const std::string& sourceFolder, const std::s
         if (!entry.isFolder || IsDotEntry(entry.name)) continue;
         std::string childSource = Join(sourceFolder, entry.name);
         std::string childDestination = Join(destinationFolder, entry.name);
-        if (!MayDescend(childSource, childDestination)) continue;
         FileIdentity childIdentity;
-        platform::IdentityOf(childSource, childIdentity);
+        if (!MayDescend(childSource, childDestination, childIdentity)) continue;
         sourceChain.push_back(childIdentity);
         result = ConvertFolders(childSource, childDestination);
         sourceChain.pop_back();
