@@ -18,9 +18,10 @@ def sj(text):
     return text.encode(SJ)
 
 
-def run(*args, stdin=b""):
+def run(*args, stdin=b"", cwd=None, user=None):
     env = dict(os.environ, **STAMP_ZONE)
-    done = subprocess.run([TOOL, *args], input=stdin, capture_output=True, env=env, timeout=60)
+    done = subprocess.run([TOOL, *args], input=stdin, capture_output=True, env=env, timeout=60,
+                          cwd=cwd, user=user)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -140,6 +141,24 @@ class Dialogue(ToolCase):
                          (1, PROMPT, BANNER + sj("TessivaのLogフォルダがありません: ") + plain.encode() + b"\n"))
         self.assertEqual(os.listdir(self.destination), [])
 
+    def test_one_folder_spelled_two_ways_is_refused(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        os.symlink(self.source, os.path.join(self.root, "alias"))
+        self.seal_source()
+        parent = os.path.basename(self.root)
+        same = sj("MorvoのLogフォルダとTessivaのLogフォルダが同じフォルダです: ")
+        inside = sj("TessivaのLogフォルダがMorvoのLogフォルダの中にあります: ")
+        cases = [
+            ("morvo", "morvo/", same), ("morvo", "./morvo", same), ("morvo/.", "morvo", same),
+            ("morvo", f"../{parent}/morvo", same), ("morvo", "alias/h", inside),
+            ("alias", "morvo/h/b", inside),
+        ]
+        for source, destination, message in cases:
+            rc, out, err = run(source, destination, cwd=self.root)
+            self.assertEqual((rc, out, err),
+                             (1, PROMPT, BANNER + message + f"{source} {destination}\n".encode()))
+        self.assertEqual(os.listdir(self.destination), [])
+
 
 class Conversion(ToolCase):
     def test_tree_is_mirrored_copied_and_indexed(self):
@@ -223,6 +242,22 @@ class Failures(ToolCase):
         self.assertTrue(err.endswith(summary(0, 0, 2)))
         self.assertEqual(files_below(self.destination), {})
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to run the tool as another user")
+    def test_thread_without_read_permission_is_reported(self):
+        nobody = 65534
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        self.thread("h/b/2.dat", SECOND + b"\n")
+        os.chmod(os.path.join(self.source, "h/b/1.dat"), 0)
+        os.chmod(self.root, 0o755)
+        os.chown(self.destination, nobody, nobody)
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination, user=nobody)
+        self.assertEqual(rc, 1)
+        self.assertEqual(err, BANNER + sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                         os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
+                         summary(1, 0, 1))
+        self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
+
     def test_copy_that_is_the_source_is_not_written(self):
         self.thread("h/b/1.dat", FIRST + b"\n\n")
         os.makedirs(os.path.join(self.destination, "h/b"))
@@ -242,6 +277,19 @@ class Failures(ToolCase):
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 0)
         self.assertEqual(read(os.path.join(self.destination, "h/b/1.dat")), FIRST + b"\n")
+
+    def test_read_only_stale_copy_is_replaced(self):
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        stale = os.path.join(self.destination, "h/b/1.dat")
+        write(stale, b"stale and read-only\n")
+        os.chmod(stale, 0o444)
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(1, 0, 0)))
+        self.assertEqual(files_below(self.destination), {
+            "h/b/1.dat": FIRST + b"\n",
+            "h/b/1.idx": index(TITLE, "http://h/test/read.cgi/b/1/", 1, "2004/05/10", "12:30:59", "Mon, 10 May 2004 03:30:59 GMT"),
+        })
 
     def test_links_in_the_source_keep_the_walk_finite(self):
         self.thread("h/b/1.dat", FIRST + b"\n")
