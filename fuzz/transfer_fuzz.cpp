@@ -104,6 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(fields.size() == 15, "fifteen fields");
     Require(fields[0].empty() && fields[1] == "http://h/test/read.cgi/1/", "url");
     Require(fields[2] == std::to_string(lines.size()), "post count");
+    ThreadSummary perLine;
+    for (const std::string& line : lines) CaptureDateTime(line, perLine);
+    Require(fields[3] == perLine.lastPostDate + " " + perLine.lastPostTime, "date and time of the last posts");
     Require(fields[4] == "----/--/-- --:--:--" && fields[7] == "12700" && fields[9] == "0" && fields[10] == "0",
             "fixed values");
     Require(fields[5].empty() && fields[6].empty() && fields[8].empty() && fields[12].empty() &&

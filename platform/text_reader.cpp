@@ -4,32 +4,37 @@
 
 namespace platform {
 
-TextReader::TextReader(FileHandle file, std::size_t blockSize) : file_(file), buffer_(blockSize) {}
+TextReader::TextReader(FileHandle file, std::vector<char>& buffer) : file_(file), buffer_(buffer) {
+    if (buffer_.empty()) buffer_.resize(kBlockSize);
+}
 
 bool TextReader::NextLine(LineView& line) {
-    while (true) {
-        char* start = buffer_.data() + begin_;
-        auto* lineEnd = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
-        if (lineEnd != nullptr) {
-            std::size_t size = static_cast<std::size_t>(lineEnd - start);
-            if (size > 0 && start[size - 1] == '\r') --size;  // CR LF reads as LF
-            line = LineView{start, size};
-            begin_ += static_cast<std::size_t>(lineEnd - start) + 1;
-            return true;
-        }
-        if (inputEnded_) {
-            if (begin_ == end_) return false;
-            line = LineView{start, end_ - begin_};  // last line, no LF after it
-            begin_ = end_;
-            return true;
-        }
-        if (!Refill()) return false;
+    while (!BufferedLine(line)) {
+        if (!ReadMore()) return false;
     }
+    return true;
+}
+
+bool TextReader::BufferedLine(LineView& line) {
+    char* start = buffer_.data() + begin_;
+    auto* lineEnd = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
+    if (lineEnd != nullptr) {
+        std::size_t size = static_cast<std::size_t>(lineEnd - start);
+        if (size > 0 && start[size - 1] == '\r') --size;  // CR LF reads as LF
+        line = LineView{start, size};
+        begin_ += static_cast<std::size_t>(lineEnd - start) + 1;
+        return true;
+    }
+    if (!inputEnded_ || begin_ == end_) return false;
+    line = LineView{start, end_ - begin_};  // last line, no LF after it
+    begin_ = end_;
+    return true;
 }
 
 // Keeps the unfinished line at the front, grows the buffer if that line
 // fills it, and reads the next block behind it.
-bool TextReader::Refill() {
+bool TextReader::ReadMore() {
+    if (inputEnded_ || error_ != IoError::None) return false;
     std::size_t pending = end_ - begin_;
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
@@ -44,11 +49,13 @@ bool TextReader::Refill() {
         inputEnded_ = true;
         return true;
     }
-    auto* stop = static_cast<char*>(std::memchr(buffer_.data() + end_, 0x1A, count));
+    char* fresh = buffer_.data() + end_;
+    auto* stop = static_cast<char*>(std::memchr(fresh, 0x1A, count));
     if (stop != nullptr) {
-        count = static_cast<std::size_t>(stop - (buffer_.data() + end_));
+        count = static_cast<std::size_t>(stop - fresh);
         inputEnded_ = true;
     }
+    mayHoldNul_ = std::memchr(buffer_.data(), '\0', end_ + count) != nullptr;
     end_ += count;
     return true;
 }

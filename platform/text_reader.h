@@ -1,7 +1,8 @@
 // Reads a file line by line as the C runtime's text mode reads it:
 // CR LF is read as LF, a CR not followed by LF is kept, a 0x1A byte ends
 // the input. Lines are handed out without their LF; a line longer than the
-// buffer makes the buffer grow, so every line arrives whole.
+// buffer makes the buffer grow, so every line arrives whole. The buffer is the
+// caller's, so one buffer serves every file of a run.
 #pragma once
 
 #include <cstddef>
@@ -18,19 +19,33 @@ struct LineView {
 
 class TextReader {
 public:
-    explicit TextReader(FileHandle file, std::size_t blockSize = 256 * 1024);
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+
+    // An empty buffer is given kBlockSize bytes; a larger one is used as it is.
+    TextReader(FileHandle file, std::vector<char>& buffer);
     // Gives the next line; false at the end of the input or on a read error.
     bool NextLine(LineView& line);
+
+    // The same in two steps, for callers that work a buffer's lines at once:
+    // BufferedLine gives the next line already read (false when none is left),
+    // ReadMore reads the next block (false at the end of the input or on a read
+    // error). Lines given out stay valid until ReadMore.
+    bool BufferedLine(LineView& line);
+    bool ReadMore();
+
+    // False when no NUL byte is among the buffered bytes, so that callers can
+    // skip looking for one in each line.
+    bool mayHoldNul() const { return mayHoldNul_; }
     IoError error() const { return error_; }
 
 private:
-    bool Refill();
 
     FileHandle file_;
-    std::vector<char> buffer_;
+    std::vector<char>& buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool inputEnded_ = false;
+    bool mayHoldNul_ = false;
     IoError error_ = IoError::None;
 };
 

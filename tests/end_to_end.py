@@ -214,6 +214,22 @@ class Conversion(ToolCase):
                          {"a/b/1.dat": b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n"})
         self.assertFalse(os.path.exists(os.path.join(self.destination, "a/b/c")))
 
+    def test_date_and_time_come_from_the_last_posts_across_blocks(self):
+        lines = [b"n<>m<>2004/05/10 12:34:56<>body<>title",
+                 b"n<>m<>2005/06/07 01:02:03<>" + b"y" * 300000 + b"<>",
+                 b"n<>m<>2005/06/07(Tue) 04:05:06<>" + b"z" * 200000 + b"<>",
+                 b"x",
+                 b"n<>m<>\0 2009/01/01 00:00:00<>x"]
+        self.thread("h/b/5.dat", b"\r\n".join(lines) + b"\r\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(1, 0, 0)))
+        self.assertEqual(files_below(self.destination), {
+            "h/b/5.dat": b"\n".join(lines[:3] + [b"n<>m<>"]) + b"\n",
+            "h/b/5.idx": index(b"title", "http://h/test/read.cgi/b/5/", 4, "2005/06/07", "04:05:06",
+                               "Mon, 06 Jun 2005 19:05:06 GMT"),
+        })
+
     def test_exactly_101_bytes_is_a_title(self):
         title = b"u" * 101
         self.thread("z/b/4.dat", b"n<>m<>d t<>x<>" + title + b"\n")

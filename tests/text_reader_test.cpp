@@ -16,7 +16,8 @@ std::vector<std::string> ReadLines(const std::string& bytes, std::size_t blockSi
     platform::FileHandle file;
     platform::FileIdentity identity;
     EXPECT_EQ(platform::OpenForReading(path, file, identity), platform::IoError::None);
-    platform::TextReader reader(file, blockSize);
+    std::vector<char> buffer(blockSize);
+    platform::TextReader reader(file, buffer);
     std::vector<std::string> lines;
     platform::LineView line;
     while (reader.NextLine(line)) lines.emplace_back(line.data, line.size);

@@ -31,6 +31,18 @@ constexpr std::size_t kTitleLimit = 101;
 ThreadLocations LocateThread(const std::string& destinationFile, const std::string& destinationRoot);
 bool IsIndexed(const std::string& indexFile);
 
+// What one written line says of its post's date and time, as views into the line.
+// A line whose date field has no space gives neither; one whose date token is
+// not of 8 or 10 bytes gives only the time.
+struct PostDateTime {
+    bool hasTime = false;
+    bool hasDate = false;
+    std::string_view date;
+    std::string_view time;
+};
+PostDateTime ReadPostDateTime(std::string_view line);
+void TakeDate(const PostDateTime& post, ThreadSummary& summary);
+void TakeTime(const PostDateTime& post, ThreadSummary& summary);
 // Takes the date and time of one written line into the summary, if it has them.
 void CaptureDateTime(std::string_view line, ThreadSummary& summary);
 

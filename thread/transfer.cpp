@@ -11,10 +11,27 @@ namespace {
 
 using platform::IoError;
 
+// The read and write buffers, made once and used by every thread of the run,
+// so a thread costs no allocation and no fresh pages.
+struct TransferBuffers {
+    std::vector<char> reading;
+    std::vector<char> writing = std::vector<char>(256 * 1024);
+};
+
+TransferBuffers& Buffers() {
+    static TransferBuffers buffers;
+    return buffers;
+}
+
+// A buffer grown for one very long line goes back to its usual size.
+void ShrinkAfterLongLine(std::vector<char>& buffer) {
+    if (buffer.size() > platform::TextReader::kBlockSize) std::vector<char>().swap(buffer);
+}
+
 // Buffered writes into the copy; the first error sticks.
 struct CopyWriter {
     platform::FileHandle file;
-    std::vector<char> buffer = std::vector<char>(256 * 1024);
+    std::vector<char>& buffer = Buffers().writing;
     std::size_t used = 0;
     IoError error = IoError::None;
 
@@ -22,16 +39,19 @@ struct CopyWriter {
         if (used > 0 && error == IoError::None) error = platform::WriteAll(file, buffer.data(), used);
         used = 0;
     }
-    void Append(const char* data, std::size_t size) {
-        if (used + size > buffer.size()) {
+    // Appends one line and its LF.
+    void AppendLine(const char* data, std::size_t size) {
+        if (used + size + 1 > buffer.size()) {
             Flush();
-            if (size > buffer.size()) {
+            if (size + 1 > buffer.size()) {
                 if (error == IoError::None) error = platform::WriteAll(file, data, size);
+                if (error == IoError::None) error = platform::WriteAll(file, "\n", 1);
                 return;
             }
         }
         std::memcpy(buffer.data() + used, data, size);
-        used += size;
+        buffer[used + size] = '\n';
+        used += size + 1;
     }
     // Writes what is left, closes the file and moves it into place.
     IoError Finish(const std::string& temporary, const std::string& destinationFile) {
@@ -80,25 +100,56 @@ std::string_view TitleOf(std::string_view firstLine) {
 
 enum class CopyOutcome { Complete, BrokenTitle, ReadFailed };
 
-// Copies the lines of two bytes or more, each ended by LF, and gathers the summary.
-CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSummary& summary) {
-    platform::LineView line;
-    while (reader.NextLine(line)) {
-        std::string_view text = LineText(line);
-        if (text.size() < 2) continue;
-        writer.Append(text.data(), text.size());
-        writer.Append("\n", 1);
-        ++summary.postCount;
-        if (summary.postCount == 1) {
-            std::string_view title = TitleOf(text);
-            if (title.size() > kTitleLimit) {
-                summary.title.assign(title);
-                return CopyOutcome::BrokenTitle;
+// Takes the date and time that the lines of one buffer leave behind, as if
+// each line were captured in turn: the last line with a time gives the time,
+// the last line with a date gives the date. Working back from the last line,
+// usually that line alone is read. The lines lie one after another from
+// `first` to `last`, each ended by LF or CR LF.
+void CaptureLines(const char* first, platform::LineView last, ThreadSummary& summary) {
+    std::string_view line(last.data, last.size);
+    bool timeTaken = false;
+    while (true) {
+        PostDateTime post = ReadPostDateTime(line.substr(0, line.find('\0')));
+        if (post.hasTime) {
+            if (!timeTaken) TakeTime(post, summary);
+            timeTaken = true;
+            if (post.hasDate) {
+                TakeDate(post, summary);
+                return;
             }
-            summary.title.assign(title);
         }
-        CaptureDateTime(text, summary);
+        if (line.data() == first) return;
+        const char* end = line.data() - 1;  // the LF of the line before
+        const char* begin = end;
+        while (begin > first && begin[-1] != '\n') --begin;
+        std::size_t size = static_cast<std::size_t>(end - begin);
+        if (size > 0 && begin[size - 1] == '\r') --size;
+        line = std::string_view(begin, size);
     }
+}
+
+// Copies the lines of two bytes or more, each ended by LF, and gathers the
+// summary, one buffer of lines at a time.
+CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSummary& summary) {
+    do {
+        platform::LineView line;
+        platform::LineView lastKept;
+        const char* first = nullptr;
+        while (reader.BufferedLine(line)) {
+            if (first == nullptr) first = line.data;
+            std::string_view text(line.data, line.size);
+            if (reader.mayHoldNul()) text = LineText(line);
+            if (text.size() < 2) continue;
+            lastKept = line;
+            writer.AppendLine(text.data(), text.size());
+            if (++summary.postCount == 1) {
+                std::string_view title = TitleOf(text);
+                summary.title.assign(title);
+                if (title.size() > kTitleLimit) return CopyOutcome::BrokenTitle;
+            }
+        }
+        if (lastKept.data != nullptr) CaptureLines(first, lastKept, summary);
+    } while (reader.ReadMore());
     return reader.error() == IoError::None ? CopyOutcome::Complete : CopyOutcome::ReadFailed;
 }
 
@@ -141,8 +192,9 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
 
     ThreadSummary summary;
     summary.url = locations.url;
-    platform::TextReader reader(source);
+    platform::TextReader reader(source, Buffers().reading);
     CopyOutcome outcome = CopyLines(reader, writer, summary);
+    ShrinkAfterLongLine(Buffers().reading);
     if (outcome == CopyOutcome::ReadFailed) {
         writer.Discard(temporary);
         platform::CloseFile(source);
