@@ -2,12 +2,14 @@
 files, whole console output and the exit status byte for byte."""
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import tempfile
 import unittest
 
 TOOL = None
+WINE = None  # the Wine loader, when TOOL is a Windows program
 SJ = "cp932"
 BANNER = b"Morvo->Tessiva Log Converter\n"
 PROMPT = "リターンキーを押してください\n".encode(SJ)
@@ -18,11 +20,31 @@ def sj(text):
     return text.encode(SJ)
 
 
+def native(path):
+    """The path as the tool is given it and shows it: under Wine, a Windows path."""
+    if WINE is None:
+        return path
+    return ("Z:" if path.startswith("/") else "") + path.replace("/", "\\")
+
+
+def console_lines(stream):
+    """Console bytes with LF line ends. A Windows program's text-mode streams end
+    lines with CR LF; that is checked here, once for every test."""
+    if WINE is None:
+        return stream
+    if re.search(rb"(?<!\r)\n", stream):
+        raise AssertionError(f"a console line without CR LF: {stream!r}")
+    return stream.replace(b"\r\n", b"\n")
+
+
 def run(*args, stdin=b"", cwd=None, user=None):
     env = dict(os.environ, **STAMP_ZONE)
-    done = subprocess.run([TOOL, *args], input=stdin, capture_output=True, env=env, timeout=60,
-                          cwd=cwd, user=user)
-    return done.returncode, done.stdout, done.stderr
+    command = [TOOL, *map(native, args)]
+    if WINE is not None:
+        command.insert(0, WINE)
+        env["WINEDEBUG"] = "-all"
+    done = subprocess.run(command, input=stdin, capture_output=True, env=env, timeout=120, cwd=cwd, user=user)
+    return done.returncode, console_lines(done.stdout), console_lines(done.stderr)
 
 
 def write(path, data):
@@ -65,7 +87,7 @@ def index(title, url, count, date, time, stamp):
 
 
 def progress(path):
-    return sj("変換中:") + path.encode() + b"\n"
+    return sj("変換中:") + native(path).encode() + b"\n"
 
 
 def completion(title, url):
@@ -132,13 +154,13 @@ class Dialogue(ToolCase):
         for source, destination, message in cases:
             rc, out, err = run(source, destination)
             self.assertEqual((rc, out, err),
-                             (1, PROMPT, BANNER + sj(message) + f"{source} {destination}\n".encode()))
+                             (1, PROMPT, BANNER + sj(message) + f"{native(source)} {native(destination)}\n".encode()))
         missing = os.path.join(self.root, "missing")
         self.assertEqual(run(missing, self.destination),
-                         (1, PROMPT, BANNER + sj("MorvoのLogフォルダを開けません: ") + missing.encode() + b"\n"))
+                         (1, PROMPT, BANNER + sj("MorvoのLogフォルダを開けません: ") + native(missing).encode() + b"\n"))
         plain = os.path.join(self.root, "plain")
         self.assertEqual(run(self.source, plain),
-                         (1, PROMPT, BANNER + sj("TessivaのLogフォルダがありません: ") + plain.encode() + b"\n"))
+                         (1, PROMPT, BANNER + sj("TessivaのLogフォルダがありません: ") + native(plain).encode() + b"\n"))
         self.assertEqual(os.listdir(self.destination), [])
 
     def test_one_folder_spelled_two_ways_is_refused(self):
@@ -153,10 +175,12 @@ class Dialogue(ToolCase):
             ("morvo", f"../{parent}/morvo", same), ("morvo", "alias/h", inside),
             ("alias", "morvo/h/b", inside),
         ]
+        if WINE is not None:
+            cases.append(("morvo", "MORVO", same))  # letter case names the same folder on Windows
         for source, destination, message in cases:
             rc, out, err = run(source, destination, cwd=self.root)
             self.assertEqual((rc, out, err),
-                             (1, PROMPT, BANNER + message + f"{source} {destination}\n".encode()))
+                             (1, PROMPT, BANNER + message + f"{native(source)} {native(destination)}\n".encode()))
         self.assertEqual(os.listdir(self.destination), [])
 
 
@@ -167,7 +191,7 @@ class Conversion(ToolCase):
         self.thread("h/empty/.keep", b"")
         self.thread("h/b/UP.DAT", b"a<>b<>99/12/31 23:59<>c<>no stamp\n\x1aafter\n")
         self.thread("h/b/old.dat/inside.dat", b"only one line\n")
-        self.thread("h/b/nul.dat", b"ab\0cd\nx\0yz\nlo\rne\n")
+        self.thread("h/b/zero.dat", b"ab\0cd\nx\0yz\nlo\rne\n")
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 0)
@@ -177,8 +201,8 @@ class Conversion(ToolCase):
             "h/b/100.idx": index(TITLE, url, 3, "2004/05/10", "12:34:56", "Mon, 10 May 2004 03:34:56 GMT"),
             "h/b/UP.DAT": b"a<>b<>99/12/31 23:59<>c<>no stamp\n",
             "h/b/UP.idx": index(b"no stamp", "http://h/test/read.cgi/b/UP/", 1, "2099/12/31", "23:59:59", ""),
-            "h/b/nul.dat": b"ab\nlo\rne\n",
-            "h/b/nul.idx": index(b"", "http://h/test/read.cgi/b/nul/", 2, "", "", ""),
+            "h/b/zero.dat": b"ab\nlo\rne\n",
+            "h/b/zero.idx": index(b"", "http://h/test/read.cgi/b/zero/", 2, "", "", ""),
             "h/b/old.dat/inside.dat": b"only one line\n",
             "h/b/old.dat/inside.idx": index(b"", "http://h/test/read.cgi/b/old.dat/inside/", 1, "", "", ""),
         }
@@ -244,22 +268,28 @@ class Failures(ToolCase):
     def test_thread_in_root_and_unreadable_thread_are_reported(self):
         self.thread("top.dat", FIRST + b"\n")
         os.makedirs(os.path.join(self.source, "h/b"))
-        os.symlink("nowhere", os.path.join(self.source, "h/b/gone.dat"))
         os.mkfifo(os.path.join(self.source, "h/b/pipe.dat"))
+        unreadable = [("h/b/pipe.dat", " (通常のファイルではありません)\n")]
+        if WINE is None:
+            os.symlink("nowhere", os.path.join(self.source, "h/b/gone.dat"))
+            unreadable.append(("h/b/gone.dat", " (見つかりません)\n"))
+        else:
+            self.thread("h/b/aux.dat", FIRST + b"\n")  # a device name on Windows
+            unreadable.append(("h/b/aux.dat", " (通常のファイルではありません)\n"))
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 1)
         self.assertIn(sj("板のフォルダの外にあるスレッドなので、移行しません: ") +
-                      os.path.join(self.source, "top.dat").encode() + b"\n", err)
-        self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                      os.path.join(self.source, "h/b/gone.dat").encode() + sj(" (見つかりません)\n"), err)
-        self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                      os.path.join(self.source, "h/b/pipe.dat").encode() + sj(" (通常のファイルではありません)\n"), err)
+                      native(os.path.join(self.source, "top.dat")).encode() + b"\n", err)
+        for rel, cause in unreadable:
+            self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                          native(os.path.join(self.source, rel)).encode() + sj(cause), err)
         self.assertTrue(err.endswith(summary(0, 0, 2)))
         self.assertEqual(files_below(self.destination), {})
 
-    @unittest.skipUnless(os.geteuid() == 0, "needs root to run the tool as another user")
     def test_thread_without_read_permission_is_reported(self):
+        if os.geteuid() != 0 or WINE is not None:
+            self.skipTest("needs root to run the tool as another user, and a POSIX program")
         nobody = 65534
         self.thread("h/b/1.dat", FIRST + b"\n")
         self.thread("h/b/2.dat", SECOND + b"\n")
@@ -270,7 +300,7 @@ class Failures(ToolCase):
         rc, out, err = run(self.source, self.destination, user=nobody)
         self.assertEqual(rc, 1)
         self.assertEqual(err, BANNER + sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                         os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
+                         native(os.path.join(self.source, "h/b/1.dat")).encode() + sj(" (アクセスが拒否されました)\n") +
                          summary(1, 0, 1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 
@@ -338,5 +368,8 @@ class Failures(ToolCase):
 
 
 if __name__ == "__main__":
+    if sys.argv[1] == "--wine":
+        WINE = sys.argv.pop(2)
+        sys.argv.pop(1)
     TOOL = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=1)

@@ -9,8 +9,13 @@
 namespace {
 
 void SetZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone);
+    _tzset();
+#else
     setenv("TZ", zone, 1);
     tzset();
+#endif
 }
 
 TEST(ModificationStamp, ConvertsLocalStandardTimeToUtc) {

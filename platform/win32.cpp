@@ -1,0 +1,277 @@
+// Win32 implementation of the platform layer. Paths are the ANSI (code page
+// 932) bytes of the command line and go to the ANSI interfaces unchanged.
+#include "platform/platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// windows.h names a function of its own ReplaceFile.
+#undef ReplaceFile
+
+namespace platform {
+
+const char kSeparator = '\\';
+
+namespace {
+
+struct Search {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA found{};
+    bool pending = false;  // `found` holds an entry not yet handed out
+};
+
+IoError FromLastError() {
+    switch (GetLastError()) {
+        case ERROR_SUCCESS: return IoError::None;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_DRIVE: return IoError::NotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT: return IoError::AccessDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return IoError::DiskFull;
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_BUFFER_OVERFLOW: return IoError::NameTooLong;
+        default: return IoError::Other;
+    }
+}
+
+// The ANSI interfaces take at most MAX_PATH bytes with the terminating NUL;
+// a longer path is refused here the same way on every Windows version.
+bool FitsAnsiPath(const std::string& path) {
+    return path.size() < MAX_PATH;
+}
+
+IoError RefuseLongPath() {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return IoError::NameTooLong;
+}
+
+// Opens a file or folder only to ask about it; links and junctions are followed.
+HANDLE OpenForQuery(const std::string& path) {
+    if (!FitsAnsiPath(path)) return INVALID_HANDLE_VALUE;
+    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+HANDLE OpenForQueryWide(const std::wstring& path) {
+    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullptr) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) return false;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    if (attributes != nullptr) *attributes = information.dwFileAttributes;
+    return true;
+}
+
+bool IdentityOfWide(const std::wstring& path, FileIdentity& identity) {
+    HANDLE handle = OpenForQueryWide(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool known = IdentityOfHandle(handle, identity);
+    CloseHandle(handle);
+    return known;
+}
+
+// The folder's own path with every link and junction resolved, as
+// "\\?\C:\a\b" or "\\?\UNC\server\share\a".
+bool FinalPath(HANDLE folder, std::wstring& path) {
+    DWORD size = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (size == 0) return false;
+    path.assign(size, L'\0');
+    DWORD written = GetFinalPathNameByHandleW(folder, &path[0], size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (written == 0 || written >= size) return false;
+    path.resize(written);
+    return true;
+}
+
+// Where the volume's root ends in a final path: after "\\?\C:\" or after
+// "\\?\UNC\server\share\".
+std::size_t RootLength(const std::wstring& path) {
+    const std::wstring unc = L"\\\\?\\UNC\\";
+    if (path.compare(0, unc.size(), unc) == 0) {
+        std::size_t server = path.find(L'\\', unc.size());
+        if (server == std::wstring::npos) return path.size();
+        std::size_t share = path.find(L'\\', server + 1);
+        return share == std::wstring::npos ? path.size() : share + 1;
+    }
+    std::size_t drive = path.find(L'\\', 4);
+    return drive == std::wstring::npos ? path.size() : drive + 1;
+}
+
+}  // namespace
+
+bool StartSearch(const std::string& folder, DirectorySearch& search) {
+    search.folder = folder;
+    search.handle = nullptr;
+    std::string pattern = folder + "\\*";
+    if (!FitsAnsiPath(pattern)) return false;
+    Search* state = new Search;
+    state->find = FindFirstFileA(pattern.c_str(), &state->found);
+    if (state->find == INVALID_HANDLE_VALUE) {
+        delete state;
+        return false;
+    }
+    state->pending = true;
+    search.handle = state;
+    return true;
+}
+
+bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
+    Search* state = static_cast<Search*>(search.handle);
+    if (!state->pending && !FindNextFileA(state->find, &state->found)) return false;
+    state->pending = false;
+    entry.name = state->found.cFileName;
+    entry.isFolder = (state->found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+}
+
+void CloseSearch(DirectorySearch& search) {
+    Search* state = static_cast<Search*>(search.handle);
+    if (state != nullptr) {
+        FindClose(state->find);
+        delete state;
+    }
+    search.handle = nullptr;
+}
+
+void CreateFolder(const std::string& path) {
+    if (FitsAnsiPath(path)) (void)CreateDirectoryA(path.c_str(), nullptr);
+}
+
+bool IsFolder(const std::string& path) {
+    if (!FitsAnsiPath(path)) return false;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool OpensForReading(const std::string& path) {
+    FileHandle file;
+    FileIdentity identity;
+    if (OpenForReading(path, file, identity) != IoError::None) return false;
+    CloseFile(file);
+    return true;
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& identity) {
+    HANDLE handle = OpenForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool known = IdentityOfHandle(handle, identity);
+    CloseHandle(handle);
+    return known;
+}
+
+bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
+    ancestry.clear();
+    HANDLE handle = OpenForQuery(folder);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    FileIdentity identity;
+    DWORD attributes = 0;
+    std::wstring path;
+    bool opened = IdentityOfHandle(handle, identity, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                  FinalPath(handle, path);
+    CloseHandle(handle);
+    if (!opened) return false;
+    ancestry.push_back(identity);
+    std::size_t root = RootLength(path);
+    while (path.size() > root) {
+        std::size_t cut = path.find_last_of(L'\\');
+        if (cut == std::wstring::npos) break;
+        path.resize(cut < root ? root : cut);
+        if (!IdentityOfWide(path, identity)) return false;
+        ancestry.push_back(identity);
+    }
+    return true;
+}
+
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity) {
+    if (!FitsAnsiPath(path)) return RefuseLongPath();
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+    DWORD attributes = 0;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOfHandle(handle, identity, &attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(handle);
+        return IoError::NotAFile;
+    }
+    file.value = reinterpret_cast<std::intptr_t>(handle);
+    return IoError::None;
+}
+
+IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) {
+    DWORD got = 0;
+    DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file.value), buffer, wanted, &got, nullptr)) return FromLastError();
+    count = got;
+    return IoError::None;
+}
+
+IoError CreateNewFile(const std::string& path, FileHandle& file) {
+    if (!FitsAnsiPath(path)) return RefuseLongPath();
+    auto create = [&path]() {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE handle = create();
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        RemoveFile(path);
+        handle = create();
+    }
+    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+    file.value = reinterpret_cast<std::intptr_t>(handle);
+    return IoError::None;
+}
+
+IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
+    while (size > 0) {
+        DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD put = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(file.value), data, wanted, &put, nullptr)) return FromLastError();
+        if (put == 0) return IoError::DiskFull;
+        data += put;
+        size -= put;
+    }
+    return IoError::None;
+}
+
+IoError CloseFile(FileHandle& file) {
+    if (file.value == -1) return IoError::None;
+    BOOL closed = CloseHandle(reinterpret_cast<HANDLE>(file.value));
+    file.value = -1;
+    return closed ? IoError::None : FromLastError();
+}
+
+// A read-only file in the way is made writable first, so that it is replaced
+// as it would be on POSIX.
+IoError ReplaceFile(const std::string& from, const std::string& to) {
+    if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return RefuseLongPath();
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
+    IoError error = FromLastError();
+    DWORD attributes = GetFileAttributesA(to.c_str());
+    bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (error != IoError::AccessDenied || !readOnlyFile) return error;
+    SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
+    return FromLastError();
+}
+
+void RemoveFile(const std::string& path) {
+    if (!FitsAnsiPath(path)) return;
+    if (DeleteFileA(path.c_str())) return;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        (void)DeleteFileA(path.c_str());
+    }
+}
+
+}  // namespace platform
