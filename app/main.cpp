@@ -4,6 +4,7 @@
 
 #include "platform/console.h"
 #include "platform/messages.h"
+#include "platform/platform.h"
 #include "walk/walk.h"
 
 namespace {
@@ -22,11 +23,12 @@ const char* RefusalText(FolderPairProblem problem) {
 
 void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, const std::string& destinationFolder) {
     if (problem == FolderPairProblem::SourceNotFolder) {
-        platform::WriteLine(stderr, {RefusalText(problem), sourceFolder});
+        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder)});
     } else if (problem == FolderPairProblem::DestinationNotFolder) {
-        platform::WriteLine(stderr, {RefusalText(problem), destinationFolder});
+        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(destinationFolder)});
     } else {
-        platform::WriteLine(stderr, {RefusalText(problem), sourceFolder, " ", destinationFolder});
+        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder), " ",
+                                     platform::AsPath(destinationFolder)});
     }
 }
 
@@ -44,6 +46,7 @@ void PromptAndWait() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::SetUpConsole();
     platform::WriteLine(stderr, {text::kBanner});
     if (argc < 3) {
         platform::WriteText(stderr, {text::kUsage});

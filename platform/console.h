@@ -3,13 +3,32 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace platform {
 
+// One piece of a console line: Shift_JIS text (converted where the console
+// wants another character set) or bytes from the file system, shown as they are.
+struct ConsolePiece {
+    std::string_view bytes;
+    bool isText = true;
+
+    ConsolePiece(const char* text) : bytes(text) {}
+    ConsolePiece(std::string_view text) : bytes(text) {}
+    ConsolePiece(const std::string& text) : bytes(text) {}
+};
+
+// A path, or a text made of folder names, shown unconverted.
+inline ConsolePiece AsPath(std::string_view path) {
+    ConsolePiece piece(path);
+    piece.isText = false;
+    return piece;
+}
+
 // Writes the pieces, then a newline, then flushes the stream.
-void WriteLine(std::FILE* stream, std::initializer_list<std::string_view> pieces);
+void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.
-void WriteText(std::FILE* stream, std::initializer_list<std::string_view> pieces);
+void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 
 }  // namespace platform

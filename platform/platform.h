@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -66,5 +67,14 @@ IoError CloseFile(FileHandle& file);
 // Moves a file into place, replacing the directory entry of that name.
 IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
+
+// Chooses how the console shows the tool's Shift_JIS texts. On POSIX, when the
+// locale's character set is UTF-8, they are converted to UTF-8; otherwise, and
+// always on Windows, the console gets the Shift_JIS bytes.
+void SetUpConsole();
+bool ConsoleConvertsText();
+// Appends Shift_JIS text as the console shows it; a byte that does not
+// convert is shown as U+FFFD and the rest of the text goes on.
+void AppendConsoleText(std::string_view shiftJis, std::string& line);
 
 }  // namespace platform

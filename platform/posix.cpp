@@ -2,8 +2,12 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <clocale>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,7 +43,46 @@ constexpr int kLookupFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kLookupFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
+// Shift_JIS to UTF-8 for the console, or (iconv_t)-1 when the console
+// takes Shift_JIS.
+iconv_t consoleConverter = reinterpret_cast<iconv_t>(-1);
+
+bool HasConsoleConverter() {
+    return consoleConverter != reinterpret_cast<iconv_t>(-1);
+}
+
 }  // namespace
+
+void SetUpConsole() {
+    std::setlocale(LC_ALL, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) consoleConverter = iconv_open("UTF-8", "CP932");
+}
+
+bool ConsoleConvertsText() {
+    return HasConsoleConverter();
+}
+
+void AppendConsoleText(std::string_view shiftJis, std::string& line) {
+    if (!HasConsoleConverter()) {
+        line.append(shiftJis);
+        return;
+    }
+    char* in = const_cast<char*>(shiftJis.data());
+    std::size_t inLeft = shiftJis.size();
+    char chunk[256];
+    while (inLeft > 0) {
+        char* out = chunk;
+        std::size_t outLeft = sizeof chunk;
+        std::size_t result = iconv(consoleConverter, &in, &inLeft, &out, &outLeft);
+        line.append(chunk, static_cast<std::size_t>(out - chunk));
+        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            line.append("\xEF\xBF\xBD");  // U+FFFD for the byte that did not convert
+            ++in;
+            --inLeft;
+            iconv(consoleConverter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+}
 
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     DIR* directory = opendir(folder.c_str());

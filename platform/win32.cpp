@@ -109,6 +109,17 @@ std::size_t RootLength(const std::wstring& path) {
 
 }  // namespace
 
+// The Windows console shows the Shift_JIS bytes as they are.
+void SetUpConsole() {}
+
+bool ConsoleConvertsText() {
+    return false;
+}
+
+void AppendConsoleText(std::string_view shiftJis, std::string& line) {
+    line.append(shiftJis);
+}
+
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     search.folder = folder;
     search.handle = nullptr;

@@ -37,8 +37,9 @@ def console_lines(stream):
     return stream.replace(b"\r\n", b"\n")
 
 
-def run(*args, stdin=b"", cwd=None, user=None):
+def run(*args, stdin=b"", cwd=None, user=None, locale="C"):
     env = dict(os.environ, **STAMP_ZONE)
+    env["LC_ALL"] = locale
     command = [TOOL, *map(native, args)]
     if WINE is not None:
         command.insert(0, WINE)
@@ -81,7 +82,8 @@ def files_below(root):
 
 
 def index(title, url, count, date, time, stamp):
-    return (sj("10500\t") + title + b"\n\t" + url.encode() + b"\t" + str(count).encode() + b"\t" +
+    url = url if isinstance(url, bytes) else url.encode()
+    return (sj("10500\t") + title + b"\n\t" + url + b"\t" + str(count).encode() + b"\t" +
             date.encode() + b" " + time.encode() + b"\t----/--/-- --:--:--\t\t\t12700\t\t0\t0\t" +
             stamp.encode() + b"\t\t\t")
 
@@ -262,6 +264,27 @@ class Conversion(ToolCase):
         self.assertEqual(rc, 0)
         self.assertEqual(read(os.path.join(self.destination, "z/b/4.idx")),
                          index(title, "http://z/test/read.cgi/b/4/", 1, "", "t", ""))
+
+
+class Utf8Console(ToolCase):
+    def test_texts_and_titles_in_utf8_paths_and_files_unconverted(self):
+        if WINE is not None:
+            self.skipTest("the Windows console is always Shift_JIS")
+        board = sj("板")
+        title = sj("テスト") + b"\x81 ok"  # a lead byte without its trail byte
+        self.thread(os.path.join("h", os.fsdecode(board), "1.dat"), b"a<>b<>c d<>e<>" + title + b"\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination, locale="C.UTF-8")
+        self.assertEqual(rc, 0)
+        path = self.source.encode() + b"/h/" + board + b"/1.dat"
+        url = b"http://h/test/read.cgi/" + board + b"/1/"
+        utf8 = lambda text: text.encode("utf-8")
+        self.assertEqual(out, utf8("変換中:") + path + b"\n" + utf8("「テスト\ufffd ok」(") + url +
+                         utf8(")を移行しました\nリターンキーを押してください\n"))
+        self.assertEqual(err, BANNER + utf8("移行したスレッド: 1件、移行済みのためとばしたスレッド: 0件、失敗したスレッド: 0件\n"))
+        folder = os.path.join(self.destination.encode(), b"h", board)
+        self.assertEqual(read(os.path.join(folder, b"1.dat")), b"a<>b<>c d<>e<>" + title + b"\n")
+        self.assertEqual(read(os.path.join(folder, b"1.idx")), index(title, url, 1, "", "d", ""))
 
 
 class Failures(ToolCase):

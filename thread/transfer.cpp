@@ -80,7 +80,7 @@ const char* CauseText(IoError error) {
 }
 
 ConvertResult ReportFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
-    platform::WriteLine(stderr, {message, path, CauseText(error)});
+    platform::WriteLine(stderr, {message, platform::AsPath(path), CauseText(error)});
     ++tally.failed;
     return Continue;
 }
@@ -157,10 +157,10 @@ CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSu
 
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
                             const std::string& destinationRoot, RunTally& tally) {
-    platform::WriteLine(stdout, {text::kProgress, sourceFile});
+    platform::WriteLine(stdout, {text::kProgress, platform::AsPath(sourceFile)});
     ThreadLocations locations = LocateThread(destinationFile, destinationRoot);
     if (!locations.hasHost) {
-        platform::WriteLine(stderr, {text::kThreadAtRoot, sourceFile});
+        platform::WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
         return Continue;
     }
     if (IsIndexed(locations.indexFile)) {
@@ -175,7 +175,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     platform::FileIdentity destinationIdentity;
     if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
         platform::CloseFile(source);
-        platform::WriteLine(stderr, {text::kSameFile, destinationFile});
+        platform::WriteLine(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
         ++tally.failed;
         return Continue;
     }
@@ -211,8 +211,9 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
 
     error = WriteIndexRecord(locations.indexFile, summary);
     if (error != IoError::None) return ReportFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
-    platform::WriteLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle, summary.url,
-                                 text::kCompletionClose});
+    // The URL is made of folder names, so it is shown as the file system gives them.
+    platform::WriteLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
+                                 platform::AsPath(summary.url), text::kCompletionClose});
     ++tally.migrated;
     return Continue;
 }

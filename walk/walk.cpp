@@ -49,7 +49,7 @@ struct Walk {
 ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder) {
     platform::DirectorySearch search;
     if (!platform::StartSearch(sourceFolder, search)) {
-        platform::WriteLine(stderr, {text::kFolderUnreadable, sourceFolder});
+        platform::WriteLine(stderr, {text::kFolderUnreadable, platform::AsPath(sourceFolder)});
         ++tally.failed;
         return Continue;
     }
@@ -73,17 +73,17 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     if (platform::FolderAncestry(childSource, ancestry)) {
         childIdentity = ancestry.front();
         if (Contains(ancestry, destinationRootIdentity)) {
-            platform::WriteLine(stderr, {text::kFolderIntoDestination, childSource});
+            platform::WriteLine(stderr, {text::kFolderIntoDestination, platform::AsPath(childSource)});
             return false;
         }
         if (Contains(sourceChain, ancestry.front())) {
-            platform::WriteLine(stderr, {text::kFolderLoop, childSource});
+            platform::WriteLine(stderr, {text::kFolderLoop, platform::AsPath(childSource)});
             return false;
         }
     }
     platform::CreateFolder(childDestination);
     if (platform::FolderAncestry(childDestination, ancestry) && Contains(ancestry, sourceRootIdentity)) {
-        platform::WriteLine(stderr, {text::kFolderIntoSource, childDestination});
+        platform::WriteLine(stderr, {text::kFolderIntoSource, platform::AsPath(childDestination)});
         ++tally.failed;
         return false;
     }
