@@ -327,6 +327,20 @@ class Failures(ToolCase):
                          summary(1, 0, 1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 
+    def test_path_longer_than_windows_takes_fails_that_thread(self):
+        if WINE is None:
+            self.skipTest("the ANSI path limit is Windows's")
+        long_thread = os.path.join("h", "a" * 120, "c", "e" * 130 + ".dat")
+        self.thread(long_thread, FIRST + b"\n")
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual(rc, 1)
+        self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                      native(os.path.join(self.source, long_thread)).encode() + sj(" (パスが長すぎます)\n"), err)
+        self.assertTrue(err.endswith(summary(1, 0, 1)))
+        self.assertEqual(set(files_below(self.destination)), {"h/b/1.dat", "h/b/1.idx"})
+
     def test_copy_that_is_the_source_is_not_written(self):
         self.thread("h/b/1.dat", FIRST + b"\n\n")
         os.makedirs(os.path.join(self.destination, "h/b"))
