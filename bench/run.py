@@ -113,6 +113,7 @@ def timed(command):
     from this Python process would carry Python's memory high-water mark.
     """
     report = os.path.join(WORK, "time-report")
+    os.sync()  # the previous round's writes are not this round's to flush
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
         start = time.perf_counter()
         done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, *command],
