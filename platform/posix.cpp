@@ -47,10 +47,6 @@ constexpr int kLookupFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // takes Shift_JIS.
 iconv_t consoleConverter = reinterpret_cast<iconv_t>(-1);
 
-bool HasConsoleConverter() {
-    return consoleConverter != reinterpret_cast<iconv_t>(-1);
-}
-
 }  // namespace
 
 void SetUpConsole() {
@@ -59,11 +55,11 @@ void SetUpConsole() {
 }
 
 bool ConsoleConvertsText() {
-    return HasConsoleConverter();
+    return consoleConverter != reinterpret_cast<iconv_t>(-1);
 }
 
 void AppendConsoleText(std::string_view shiftJis, std::string& line) {
-    if (!HasConsoleConverter()) {
+    if (!ConsoleConvertsText()) {
         line.append(shiftJis);
         return;
     }

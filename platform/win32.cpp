@@ -53,15 +53,17 @@ IoError RefuseLongPath() {
 }
 
 // Opens a file or folder only to ask about it; links and junctions are followed.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 HANDLE OpenForQuery(const std::string& path) {
     if (!FitsAnsiPath(path)) return INVALID_HANDLE_VALUE;
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-HANDLE OpenForQueryWide(const std::wstring& path) {
-    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+HANDLE OpenForQuery(const std::wstring& path) {
+    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullptr) {
@@ -73,8 +75,10 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes =
     return true;
 }
 
-bool IdentityOfWide(const std::wstring& path, FileIdentity& identity) {
-    HANDLE handle = OpenForQueryWide(path);
+// Identity of what an ANSI or a wide path leads to.
+template <typename Path>
+bool IdentityOfPath(const Path& path, FileIdentity& identity) {
+    HANDLE handle = OpenForQuery(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool known = IdentityOfHandle(handle, identity);
     CloseHandle(handle);
@@ -173,11 +177,7 @@ bool OpensForReading(const std::string& path) {
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
-    HANDLE handle = OpenForQuery(path);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    bool known = IdentityOfHandle(handle, identity);
-    CloseHandle(handle);
-    return known;
+    return IdentityOfPath(path, identity);
 }
 
 bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
@@ -197,7 +197,7 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
         std::size_t cut = path.find_last_of(L'\\');
         if (cut == std::wstring::npos) break;
         path.resize(cut < root ? root : cut);
-        if (!IdentityOfWide(path, identity)) return false;
+        if (!IdentityOfPath(path, identity)) return false;
         ancestry.push_back(identity);
     }
     return true;
