@@ -15,18 +15,9 @@ bool TextReader::NextLine(LineView& line) {
     return true;
 }
 
-bool TextReader::BufferedLine(LineView& line) {
-    char* start = buffer_.data() + begin_;
-    auto* lineEnd = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
-    if (lineEnd != nullptr) {
-        std::size_t size = static_cast<std::size_t>(lineEnd - start);
-        if (size > 0 && start[size - 1] == '\r') --size;  // CR LF reads as LF
-        line = LineView{start, size};
-        begin_ += static_cast<std::size_t>(lineEnd - start) + 1;
-        return true;
-    }
+bool TextReader::LastLine(LineView& line) {
     if (!inputEnded_ || begin_ == end_) return false;
-    line = LineView{start, end_ - begin_};  // last line, no LF after it
+    line = LineView{buffer_.data() + begin_, end_ - begin_};
     begin_ = end_;
     return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -30,7 +31,16 @@ public:
     // BufferedLine gives the next line already read (false when none is left),
     // ReadMore reads the next block (false at the end of the input or on a read
     // error). Lines given out stay valid until ReadMore.
-    bool BufferedLine(LineView& line);
+    bool BufferedLine(LineView& line) {
+        char* start = buffer_.data() + begin_;
+        auto* lineEnd = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
+        if (lineEnd == nullptr) return LastLine(line);
+        std::size_t size = static_cast<std::size_t>(lineEnd - start);
+        begin_ += size + 1;
+        if (size > 0 && start[size - 1] == '\r') --size;  // CR LF reads as LF
+        line = LineView{start, size};
+        return true;
+    }
     bool ReadMore();
 
     // False when no NUL byte is among the buffered bytes, so that callers can
@@ -39,6 +49,8 @@ public:
     IoError error() const { return error_; }
 
 private:
+    // The line that the input ends with, if it has no LF after it.
+    bool LastLine(LineView& line);
 
     FileHandle file_;
     std::vector<char>& buffer_;

@@ -28,43 +28,57 @@ void ShrinkAfterLongLine(std::vector<char>& buffer) {
     if (buffer.size() > platform::TextReader::kBlockSize) std::vector<char>().swap(buffer);
 }
 
-// Buffered writes into the copy; the first error sticks.
+// Buffered writes into the copy; the first error sticks. The buffer goes out
+// only when full, so every write but the last covers whole pages of the copy.
 struct CopyWriter {
     platform::FileHandle file;
-    std::vector<char>& buffer = Buffers().writing;
-    std::size_t used = 0;
+    char* const bufferStart = Buffers().writing.data();
+    char* const bufferEnd = bufferStart + Buffers().writing.size();
+    char* cursor = bufferStart;
     IoError error = IoError::None;
 
     void Flush() {
-        if (used > 0 && error == IoError::None) error = platform::WriteAll(file, buffer.data(), used);
-        used = 0;
+        std::size_t used = static_cast<std::size_t>(cursor - bufferStart);
+        if (used > 0 && error == IoError::None) error = platform::WriteAll(file, bufferStart, used);
+        cursor = bufferStart;
     }
     // Appends one line and its LF.
     void AppendLine(const char* data, std::size_t size) {
-        if (used + size + 1 > buffer.size()) {
-            Flush();
-            if (size + 1 > buffer.size()) {
-                if (error == IoError::None) error = platform::WriteAll(file, data, size);
-                if (error == IoError::None) error = platform::WriteAll(file, "\n", 1);
-                return;
-            }
+        if (size < static_cast<std::size_t>(bufferEnd - cursor)) {
+            std::memcpy(cursor, data, size);
+            cursor[size] = '\n';
+            cursor += size + 1;
+            return;
         }
-        std::memcpy(buffer.data() + used, data, size);
-        buffer[used + size] = '\n';
-        used += size + 1;
+        AppendInPieces(data, size);
+        AppendInPieces("\n", 1);
     }
-    // Writes what is left, closes the file and moves it into place.
-    IoError Finish(const std::string& temporary, const std::string& destinationFile) {
+    void AppendInPieces(const char* data, std::size_t size) {
+        while (size > 0) {
+            std::size_t room = static_cast<std::size_t>(bufferEnd - cursor);
+            std::size_t piece = size < room ? size : room;
+            std::memcpy(cursor, data, piece);
+            cursor += piece;
+            data += piece;
+            size -= piece;
+            if (cursor == bufferEnd) Flush();
+        }
+    }
+    // Writes what is left, closes the file and, if it was written beside its
+    // place, moves it there.
+    IoError Finish(const std::string& writtenFile, const std::string& destinationFile) {
         Flush();
         IoError closeError = platform::CloseFile(file);
         if (error == IoError::None) error = closeError;
-        if (error == IoError::None) error = platform::ReplaceFile(temporary, destinationFile);
-        if (error != IoError::None) platform::RemoveFile(temporary);
+        if (error == IoError::None && writtenFile != destinationFile) {
+            error = platform::ReplaceFile(writtenFile, destinationFile);
+        }
+        if (error != IoError::None) platform::RemoveFile(writtenFile);
         return error;
     }
-    void Discard(const std::string& temporary) {
+    void Discard(const std::string& writtenFile) {
         platform::CloseFile(file);
-        platform::RemoveFile(temporary);
+        platform::RemoveFile(writtenFile);
     }
 };
 
@@ -173,18 +187,21 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity);
     if (error != IoError::None) return ReportFailure(text::kSourceUnreadable, sourceFile, error, tally);
     platform::FileIdentity destinationIdentity;
-    if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
+    bool destinationTaken = platform::IdentityOf(destinationFile, destinationIdentity);
+    if (destinationTaken && destinationIdentity == sourceIdentity) {
         platform::CloseFile(source);
         platform::WriteLine(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
         ++tally.failed;
         return Continue;
     }
 
-    // The copy is written beside its place and moved there when complete, so
-    // a link planted at the destination is replaced rather than written through.
-    std::string temporary = destinationFile + kTemporarySuffix;
+    // With nothing at its place, the copy is written there: until its index
+    // exists, a later run takes it for unfinished and writes it again. Whatever
+    // is there already (a stale copy, a planted link) stays until a complete copy,
+    // written beside it, is moved over it, so a link is replaced, not written through.
+    std::string writtenFile = destinationTaken ? destinationFile + kTemporarySuffix : destinationFile;
     CopyWriter writer;
-    error = platform::CreateNewFile(temporary, writer.file);
+    error = platform::CreateNewFile(writtenFile, writer.file);
     if (error != IoError::None) {
         platform::CloseFile(source);
         return ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
@@ -196,14 +213,14 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     CopyOutcome outcome = CopyLines(reader, writer, summary);
     ShrinkAfterLongLine(Buffers().reading);
     if (outcome == CopyOutcome::ReadFailed) {
-        writer.Discard(temporary);
+        writer.Discard(writtenFile);
         platform::CloseFile(source);
         return ReportFailure(text::kSourceUnreadable, sourceFile, reader.error(), tally);
     }
     if (outcome == CopyOutcome::BrokenTitle) {
         platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
     }
-    error = writer.Finish(temporary, destinationFile);
+    error = writer.Finish(writtenFile, destinationFile);
     platform::CloseFile(source);
     if (error != IoError::None) ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
     if (outcome == CopyOutcome::BrokenTitle) return Abort;
