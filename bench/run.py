@@ -131,22 +131,33 @@ def fresh(path):
     shutil.rmtree(path, ignore_errors=True)
 
 
-def measure(tool, source, work, rounds):
-    tool_out = os.path.join(work, "out-tool")
-    cp_out = os.path.join(work, "out-cp")
-    tool_times, cp_times, peaks = [], [], []
+def measure(tool, source, work, rounds, keep_outputs):
+    """Median wall times of the tool and of cp -r, and the tool's peak memory.
+
+    With keep_outputs, every round writes into folders of its own and all of
+    them are removed at the end: on ext4, files deleted moments before make
+    the next file creations slow (the inode allocator passes over recently
+    freed inodes), so removing thousands of files between rounds would time
+    the benchmark's own clean-up. A single big file has no such effect, and
+    keeping its copies would take gigabytes of disk.
+    """
+    tool_times, cp_times, peaks, outputs = [], [], [], []
     for round_number in range(rounds + 1):  # round 0 warms the cache and is not counted
+        suffix = f"-{round_number}" if keep_outputs else ""
+        tool_out = os.path.join(work, "out-tool" + suffix)
+        cp_out = os.path.join(work, "out-cp" + suffix)
+        outputs += [tool_out, cp_out]
         fresh(tool_out)
+        fresh(cp_out)
         os.makedirs(tool_out)
         wall, peak = timed([tool, source, tool_out])
-        fresh(cp_out)
         cp_wall, _ = timed(["cp", "-r", source, cp_out])
         if round_number:
             tool_times.append(wall)
             peaks.append(peak)
             cp_times.append(cp_wall)
-    fresh(tool_out)
-    fresh(cp_out)
+    for output in outputs:
+        fresh(output)
     return statistics.median(tool_times), statistics.median(cp_times), max(peaks)
 
 
@@ -170,8 +181,8 @@ def main():
     tree, big = generate(args.work)
     count = sum(len([n for n in names if n.endswith(".dat")]) for _, _, names in os.walk(tree))
     print(f"{count} threads; {args.rounds} timed rounds each, alternating, after one warm-up round")
-    report("tree", tree_size(tree), *measure(tool, tree, args.work, args.rounds))
-    report("1 GB file", tree_size(big), *measure(tool, big, args.work, args.rounds))
+    report("tree", tree_size(tree), *measure(tool, tree, args.work, args.rounds, keep_outputs=True))
+    report("1 GB file", tree_size(big), *measure(tool, big, args.work, args.rounds, keep_outputs=False))
 
 
 if __name__ == "__main__":

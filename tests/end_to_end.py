@@ -2,6 +2,7 @@
 files, whole console output and the exit status byte for byte."""
 import hashlib
 import os
+import random
 import re
 import subprocess
 import sys
@@ -256,6 +257,37 @@ class Conversion(ToolCase):
                                "Mon, 06 Jun 2005 19:05:06 GMT"),
         })
 
+    def test_lines_across_many_blocks_are_copied_exactly(self):
+        # About 8 MB of lines of all kinds, so that lines straddle the edges
+        # of the read and the write buffers many times over.
+        rng = random.Random(7)
+        kinds = [b"", b"x", b"\r", b"ab", b"c\rd", b"n<>m<>2004/05/10 12:34:56<>"]
+        data, expected, count = [FIRST + b"\n"], [FIRST + b"\n"], 1
+        for _ in range(20000):
+            line = rng.choice(kinds) + b"w" * rng.choice([0, 1, rng.randint(2, 150), rng.randint(150, 3000)])
+            end = rng.choice([b"\n", b"\r\n"])
+            data.append(line + end)
+            text = line[:-1] if end == b"\n" and line.endswith(b"\r") else line
+            if len(text) >= 2:
+                expected.append(text + b"\n")
+                count += 1
+        last = b"n<>m<>2006/01/02 03:04:05<>end<>"
+        data.append(last)
+        expected.append(last + b"\n")
+        self.thread("h/b/9.dat", b"".join(data))
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(1, 0, 0)))
+        files = files_below(self.destination)
+        self.assertEqual(sorted(files), ["h/b/9.dat", "h/b/9.idx"])
+        self.assertEqual(files["h/b/9.idx"], index(TITLE, "http://h/test/read.cgi/b/9/", count + 1, "2006/01/02",
+                                                   "03:04:05", "Sun, 01 Jan 2006 18:04:05 GMT"))
+        copy, wanted = files["h/b/9.dat"], b"".join(expected)
+        if copy != wanted:  # a plain comparison would print megabytes
+            differs = next((at for at, (a, b) in enumerate(zip(copy, wanted)) if a != b), min(len(copy), len(wanted)))
+            self.fail(f"the copy has {len(copy)} bytes, {len(wanted)} expected, and differs from byte {differs}: "
+                      f"{copy[differs:differs + 40]!r} for {wanted[differs:differs + 40]!r}")
+
     def test_exactly_101_bytes_is_a_title(self):
         title = b"u" * 101
         self.thread("z/b/4.dat", b"n<>m<>d t<>x<>" + title + b"\n")
@@ -356,10 +388,15 @@ class Failures(ToolCase):
         self.thread("h/b/2.dat", SECOND + b"\n")
         os.makedirs(os.path.join(self.destination, "h/b"))
         os.symlink(os.path.join(self.source, "h/b/2.dat"), os.path.join(self.destination, "h/b/1.dat"))
+        # A link to nowhere is replaced too, and nothing appears where it led.
+        nowhere = os.path.join(self.root, "nowhere.dat")
+        os.symlink(nowhere, os.path.join(self.destination, "h/b/2.dat"))
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 0)
         self.assertEqual(read(os.path.join(self.destination, "h/b/1.dat")), FIRST + b"\n")
+        self.assertEqual(read(os.path.join(self.destination, "h/b/2.dat")), SECOND + b"\n")
+        self.assertFalse(os.path.lexists(nowhere))
 
     def test_read_only_stale_copy_is_replaced(self):
         self.thread("h/b/1.dat", FIRST + b"\n")
