@@ -6,32 +6,35 @@ namespace platform {
 
 namespace {
 
-void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
-    if (!ConsoleConvertsText()) {
-        for (const ConsolePiece& piece : pieces) std::fwrite(piece.bytes.data(), 1, piece.bytes.size(), stream);
-    } else {
-        std::string line;
-        for (const ConsolePiece& piece : pieces) {
-            if (piece.isText) {
-                AppendConsoleText(piece.bytes, line);
-            } else {
-                line.append(piece.bytes);
-            }
+std::string FormatPieces(std::initializer_list<ConsolePiece> pieces) {
+    std::string bytes;
+    for (const ConsolePiece& piece : pieces) {
+        if (piece.isText && ConsoleConvertsText()) {
+            AppendConsoleText(piece.bytes, bytes);
+        } else {
+            bytes.append(piece.bytes);
         }
-        std::fwrite(line.data(), 1, line.size(), stream);
     }
-    if (endLine) std::fputc('\n', stream);
-    std::fflush(stream);
+    return bytes;
 }
 
 }  // namespace
 
+std::string FormatLine(std::initializer_list<ConsolePiece> pieces) {
+    return FormatPieces(pieces) + '\n';
+}
+
+void WriteFormatted(std::FILE* stream, const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
+
 void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    WritePieces(stream, pieces, false);
+    WriteFormatted(stream, FormatPieces(pieces));
 }
 
 void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    WritePieces(stream, pieces, true);
+    WriteFormatted(stream, FormatLine(pieces));
 }
 
 }  // namespace platform

@@ -14,7 +14,7 @@ namespace platform {
 extern const char kSeparator;
 
 // Why an operation failed, in the few classes the console messages tell apart.
-enum class IoError { None, NotFound, AccessDenied, DiskFull, NameTooLong, NotAFile, Other };
+enum class IoError { None, NotFound, AccessDenied, DiskFull, NameTooLong, NotAFile, AlreadyExists, Other };
 
 // Device and file number: equal identities name the same file or folder.
 struct FileIdentity {
@@ -60,13 +60,24 @@ struct FileHandle {
 IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity);
 // Reads up to capacity bytes; count 0 means end of file.
 IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count);
-// Creates a file that did not exist; a leftover of that name is removed first.
-IoError CreateNewFile(const std::string& path, FileHandle& file);
+// Creates a file that did not exist. With Replace, a leftover of that name is
+// removed first; with Refuse, the call fails with AlreadyExists instead.
+enum class IfPresent { Replace, Refuse };
+IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
 IoError CloseFile(FileHandle& file);
 // Moves a file into place, replacing the directory entry of that name.
 IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
+
+// A second thread of execution, running work(argument) until it returns.
+struct Worker {
+    void* state = nullptr;
+};
+// False when no thread could be started; the caller then does the work itself.
+bool StartWorker(void (*work)(void*), void* argument, Worker& worker);
+// Waits for the work to return.
+void JoinWorker(Worker& worker);
 
 // Chooses how the console shows the tool's Shift_JIS texts. On POSIX, when the
 // locale's character set is UTF-8, they are converted to UTF-8; otherwise, and

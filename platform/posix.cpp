@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ IoError FromErrno(int error) {
         case EDQUOT:
         case EFBIG: return IoError::DiskFull;
         case ENAMETOOLONG: return IoError::NameTooLong;
+        case EEXIST: return IoError::AlreadyExists;
         default: return IoError::Other;
     }
 }
@@ -180,10 +182,10 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
     }
 }
 
-IoError CreateNewFile(const std::string& path, FileHandle& file) {
+IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file) {
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int descriptor = open(path.c_str(), kFlags, 0666);
-    if (descriptor < 0 && errno == EEXIST) {
+    if (descriptor < 0 && errno == EEXIST && ifPresent == IfPresent::Replace) {
         unlink(path.c_str());
         descriptor = open(path.c_str(), kFlags, 0666);
     }
@@ -219,6 +221,40 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) {
     (void)unlink(path.c_str());
+}
+
+namespace {
+
+struct WorkerState {
+    void (*work)(void*);
+    void* argument;
+    pthread_t thread;
+};
+
+void* RunWorker(void* state) {
+    auto* worker = static_cast<WorkerState*>(state);
+    worker->work(worker->argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartWorker(void (*work)(void*), void* argument, Worker& worker) {
+    auto* state = new WorkerState{work, argument, {}};
+    if (pthread_create(&state->thread, nullptr, RunWorker, state) != 0) {
+        delete state;
+        return false;
+    }
+    worker.state = state;
+    return true;
+}
+
+void JoinWorker(Worker& worker) {
+    auto* state = static_cast<WorkerState*>(worker.state);
+    if (state == nullptr) return;
+    pthread_join(state->thread, nullptr);
+    delete state;
+    worker.state = nullptr;
 }
 
 }  // namespace platform

@@ -37,6 +37,8 @@ IoError FromLastError() {
         case ERROR_HANDLE_DISK_FULL: return IoError::DiskFull;
         case ERROR_FILENAME_EXCED_RANGE:
         case ERROR_BUFFER_OVERFLOW: return IoError::NameTooLong;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return IoError::AlreadyExists;
         default: return IoError::Other;
     }
 }
@@ -226,13 +228,13 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
     return IoError::None;
 }
 
-IoError CreateNewFile(const std::string& path, FileHandle& file) {
+IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
     auto create = [&path]() {
         return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     HANDLE handle = create();
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
         RemoveFile(path);
         handle = create();
     }
@@ -283,6 +285,42 @@ void RemoveFile(const std::string& path) {
         SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         (void)DeleteFileA(path.c_str());
     }
+}
+
+namespace {
+
+struct WorkerState {
+    void (*work)(void*);
+    void* argument;
+    HANDLE thread;
+};
+
+DWORD WINAPI RunWorker(void* state) {
+    auto* worker = static_cast<WorkerState*>(state);
+    worker->work(worker->argument);
+    return 0;
+}
+
+}  // namespace
+
+bool StartWorker(void (*work)(void*), void* argument, Worker& worker) {
+    auto* state = new WorkerState{work, argument, nullptr};
+    state->thread = CreateThread(nullptr, 0, RunWorker, state, 0, nullptr);
+    if (state->thread == nullptr) {
+        delete state;
+        return false;
+    }
+    worker.state = state;
+    return true;
+}
+
+void JoinWorker(Worker& worker) {
+    auto* state = static_cast<WorkerState*>(worker.state);
+    if (state == nullptr) return;
+    WaitForSingleObject(state->thread, INFINITE);
+    CloseHandle(state->thread);
+    delete state;
+    worker.state = nullptr;
 }
 
 }  // namespace platform

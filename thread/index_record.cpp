@@ -92,7 +92,7 @@ platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSum
     std::string record = FormatIndexRecord(summary);
     std::string temporary = indexFile + kTemporarySuffix;
     platform::FileHandle file;
-    platform::IoError error = platform::CreateNewFile(temporary, file);
+    platform::IoError error = platform::CreateNewFile(temporary, platform::IfPresent::Replace, file);
     if (error != platform::IoError::None) return error;
     error = platform::WriteAll(file, record.data(), record.size());
     platform::IoError closeError = platform::CloseFile(file);

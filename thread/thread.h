@@ -1,9 +1,13 @@
 // One thread's conversion: its locations, the copy, the index record.
 #pragma once
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 #include "walk/walk.h"
 
@@ -53,6 +57,49 @@ std::string FormatIndexRecord(const ThreadSummary& summary);
 // Writes the index file under a temporary name and moves it into place.
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary);
 
+// The read and write buffers of one thread's conversion, made once and used
+// for every thread a lane converts, so a thread costs no allocation.
+struct TransferBuffers {
+    std::vector<char> reading;
+    std::vector<char> writing = std::vector<char>(256 * 1024);
+};
+
+// What one thread's conversion needs from the run around it: buffers, a place
+// for its console lines, and a way to wait until every thread before it in the
+// walk is done, before it changes anything that was there before it.
+class ThreadLane {
+public:
+    virtual void Line(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) = 0;
+    // False when a thread before it stopped the run; it must then change nothing.
+    virtual bool WaitForTurn() = 0;
+    TransferBuffers buffers;
+
+protected:
+    ~ThreadLane() = default;
+};
+
+// A thread converted as far as it can be without changing what was there
+// before: the copy is complete and closed, but not yet moved over an older
+// file, and there is no index yet.
+struct PreparedThread {
+    enum class Stage { Settled, Copied, BrokenTitle };
+    Stage stage = Stage::Settled;  // Settled: nothing is left to do
+    RunTally tally;                // what it adds to the run's tally
+    ThreadLocations locations;
+    ThreadSummary summary;
+    std::string writtenFile;
+    std::string destinationFile;
+};
+
+void PrepareThread(const std::string& sourceFile, const std::string& destinationFile,
+                   const std::string& destinationRoot, ThreadLane& lane, PreparedThread& prepared);
+// Moves the copy into place, writes the index and adds to the tally.
+ConvertResult CommitThread(PreparedThread& prepared, ThreadLane& lane, RunTally& tally);
+// Undoes a prepared thread after an earlier one stopped the run: removes the
+// copy it created where nothing was before.
+void AbandonThread(PreparedThread& prepared);
+
+// One thread from start to end, its console lines written straight out.
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
                             const std::string& destinationRoot, RunTally& tally);
 

@@ -11,18 +11,6 @@ namespace {
 
 using platform::IoError;
 
-// The read and write buffers, made once and used by every thread of the run,
-// so a thread costs no allocation and no fresh pages.
-struct TransferBuffers {
-    std::vector<char> reading;
-    std::vector<char> writing = std::vector<char>(256 * 1024);
-};
-
-TransferBuffers& Buffers() {
-    static TransferBuffers buffers;
-    return buffers;
-}
-
 // A buffer grown for one very long line goes back to its usual size.
 void ShrinkAfterLongLine(std::vector<char>& buffer) {
     if (buffer.size() > platform::TextReader::kBlockSize) std::vector<char>().swap(buffer);
@@ -31,10 +19,13 @@ void ShrinkAfterLongLine(std::vector<char>& buffer) {
 // Buffered writes into the copy; the first error sticks. The buffer goes out
 // only when full, so every write but the last covers whole pages of the copy.
 struct CopyWriter {
+    explicit CopyWriter(std::vector<char>& buffer)
+        : bufferStart(buffer.data()), bufferEnd(buffer.data() + buffer.size()), cursor(bufferStart) {}
+
     platform::FileHandle file;
-    char* const bufferStart = Buffers().writing.data();
-    char* const bufferEnd = bufferStart + Buffers().writing.size();
-    char* cursor = bufferStart;
+    char* const bufferStart;
+    char* const bufferEnd;
+    char* cursor;
     IoError error = IoError::None;
 
     void Flush() {
@@ -64,21 +55,11 @@ struct CopyWriter {
             if (cursor == bufferEnd) Flush();
         }
     }
-    // Writes what is left, closes the file and, if it was written beside its
-    // place, moves it there.
-    IoError Finish(const std::string& writtenFile, const std::string& destinationFile) {
+    // Writes what is left and closes the file.
+    IoError Close() {
         Flush();
         IoError closeError = platform::CloseFile(file);
-        if (error == IoError::None) error = closeError;
-        if (error == IoError::None && writtenFile != destinationFile) {
-            error = platform::ReplaceFile(writtenFile, destinationFile);
-        }
-        if (error != IoError::None) platform::RemoveFile(writtenFile);
-        return error;
-    }
-    void Discard(const std::string& writtenFile) {
-        platform::CloseFile(file);
-        platform::RemoveFile(writtenFile);
+        return error != IoError::None ? error : closeError;
     }
 };
 
@@ -93,10 +74,9 @@ const char* CauseText(IoError error) {
     }
 }
 
-ConvertResult ReportFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
-    platform::WriteLine(stderr, {message, platform::AsPath(path), CauseText(error)});
+void ReportFailure(ThreadLane& lane, const char* message, const std::string& path, IoError error, RunTally& tally) {
+    lane.Line(stderr, {message, platform::AsPath(path), CauseText(error)});
     ++tally.failed;
-    return Continue;
 }
 
 // A line's text ends at its first NUL byte.
@@ -167,70 +147,151 @@ CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSu
     return reader.error() == IoError::None ? CopyOutcome::Complete : CopyOutcome::ReadFailed;
 }
 
+enum class CopyStart { Created, Refused, Stopped };
+
+// Creates the file the copy is written to. With nothing at its place, that is
+// the place itself: until its index exists, a later run takes the copy for
+// unfinished and writes it again, and an abandoned copy is simply removed.
+// Whatever is there already (a stale copy, a planted link) is replaced only by
+// a complete copy moved over it, so a link is replaced, not written through,
+// and only once no earlier thread can still stop the run.
+CopyStart StartCopy(const platform::FileIdentity& sourceIdentity, ThreadLane& lane, PreparedThread& prepared,
+                    platform::FileHandle& file) {
+    const std::string& destinationFile = prepared.destinationFile;
+    platform::FileIdentity destinationIdentity;
+    bool taken = platform::IdentityOf(destinationFile, destinationIdentity);
+    if (taken && destinationIdentity == sourceIdentity) {
+        lane.Line(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
+        ++prepared.tally.failed;
+        return CopyStart::Refused;
+    }
+    IoError error = IoError::AlreadyExists;
+    if (!taken) {
+        prepared.writtenFile = destinationFile;
+        error = platform::CreateNewFile(destinationFile, platform::IfPresent::Refuse, file);
+    }
+    if (error == IoError::AlreadyExists) {
+        prepared.writtenFile.clear();
+        if (!lane.WaitForTurn()) return CopyStart::Stopped;
+        prepared.writtenFile = destinationFile + kTemporarySuffix;
+        error = platform::CreateNewFile(prepared.writtenFile, platform::IfPresent::Replace, file);
+    }
+    if (error != IoError::None) {
+        prepared.writtenFile.clear();
+        ReportFailure(lane, text::kCopyUnwritable, destinationFile, error, prepared.tally);
+        return CopyStart::Refused;
+    }
+    return CopyStart::Created;
+}
+
+// Writes the copy and closes it; the source is the caller's to close.
+void WriteCopy(const std::string& sourceFile, platform::FileHandle source, ThreadLane& lane,
+               PreparedThread& prepared, CopyWriter& writer) {
+    prepared.summary.url = prepared.locations.url;
+    platform::TextReader reader(source, lane.buffers.reading);
+    CopyOutcome outcome = CopyLines(reader, writer, prepared.summary);
+    ShrinkAfterLongLine(lane.buffers.reading);
+    if (outcome == CopyOutcome::ReadFailed) {
+        platform::CloseFile(writer.file);
+        platform::RemoveFile(prepared.writtenFile);
+        prepared.writtenFile.clear();
+        return ReportFailure(lane, text::kSourceUnreadable, sourceFile, reader.error(), prepared.tally);
+    }
+    prepared.stage = PreparedThread::Stage::Copied;
+    if (outcome == CopyOutcome::BrokenTitle) {
+        lane.Line(stdout, {text::kBrokenTitle, prepared.summary.title});
+        prepared.stage = PreparedThread::Stage::BrokenTitle;
+    }
+    IoError error = writer.Close();
+    if (error != IoError::None) {
+        platform::RemoveFile(prepared.writtenFile);
+        prepared.writtenFile.clear();
+        if (prepared.stage == PreparedThread::Stage::Copied) prepared.stage = PreparedThread::Stage::Settled;
+        ReportFailure(lane, text::kCopyUnwritable, prepared.destinationFile, error, prepared.tally);
+    }
+}
+
+ConvertResult FinishThread(PreparedThread& prepared, ThreadLane& lane) {
+    if (prepared.stage == PreparedThread::Stage::Settled) return Continue;
+    const std::string& writtenFile = prepared.writtenFile;
+    bool inPlace = !writtenFile.empty();
+    if (inPlace && writtenFile != prepared.destinationFile) {
+        IoError error = platform::ReplaceFile(writtenFile, prepared.destinationFile);
+        if (error != IoError::None) {
+            platform::RemoveFile(writtenFile);
+            ReportFailure(lane, text::kCopyUnwritable, prepared.destinationFile, error, prepared.tally);
+            inPlace = false;
+        }
+    }
+    if (prepared.stage == PreparedThread::Stage::BrokenTitle) return Abort;
+    if (!inPlace) return Continue;
+
+    const ThreadSummary& summary = prepared.summary;
+    IoError error = WriteIndexRecord(prepared.locations.indexFile, summary);
+    if (error != IoError::None) {
+        ReportFailure(lane, text::kIndexUnwritable, prepared.locations.indexFile, error, prepared.tally);
+        return Continue;
+    }
+    // The URL is made of folder names, so it is shown as the file system gives them.
+    lane.Line(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle, platform::AsPath(summary.url),
+                       text::kCompletionClose});
+    ++prepared.tally.migrated;
+    return Continue;
+}
+
+// Console lines straight out; every earlier thread is always done.
+class DirectLane : public ThreadLane {
+public:
+    void Line(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) override {
+        platform::WriteLine(stream, pieces);
+    }
+    bool WaitForTurn() override { return true; }
+};
+
 }  // namespace
 
-ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
-                            const std::string& destinationRoot, RunTally& tally) {
-    platform::WriteLine(stdout, {text::kProgress, platform::AsPath(sourceFile)});
-    ThreadLocations locations = LocateThread(destinationFile, destinationRoot);
-    if (!locations.hasHost) {
-        platform::WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
-        return Continue;
+void PrepareThread(const std::string& sourceFile, const std::string& destinationFile,
+                   const std::string& destinationRoot, ThreadLane& lane, PreparedThread& prepared) {
+    lane.Line(stdout, {text::kProgress, platform::AsPath(sourceFile)});
+    prepared.destinationFile = destinationFile;
+    prepared.locations = LocateThread(destinationFile, destinationRoot);
+    if (!prepared.locations.hasHost) {
+        lane.Line(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
+        return;
     }
-    if (IsIndexed(locations.indexFile)) {
-        ++tally.passedOver;
-        return Continue;
+    if (IsIndexed(prepared.locations.indexFile)) {
+        ++prepared.tally.passedOver;
+        return;
     }
-
     platform::FileHandle source;
     platform::FileIdentity sourceIdentity;
     IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity);
-    if (error != IoError::None) return ReportFailure(text::kSourceUnreadable, sourceFile, error, tally);
-    platform::FileIdentity destinationIdentity;
-    bool destinationTaken = platform::IdentityOf(destinationFile, destinationIdentity);
-    if (destinationTaken && destinationIdentity == sourceIdentity) {
-        platform::CloseFile(source);
-        platform::WriteLine(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
-        ++tally.failed;
-        return Continue;
-    }
-
-    // With nothing at its place, the copy is written there: until its index
-    // exists, a later run takes it for unfinished and writes it again. Whatever
-    // is there already (a stale copy, a planted link) stays until a complete copy,
-    // written beside it, is moved over it, so a link is replaced, not written through.
-    std::string writtenFile = destinationTaken ? destinationFile + kTemporarySuffix : destinationFile;
-    CopyWriter writer;
-    error = platform::CreateNewFile(writtenFile, writer.file);
     if (error != IoError::None) {
-        platform::CloseFile(source);
-        return ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
+        return ReportFailure(lane, text::kSourceUnreadable, sourceFile, error, prepared.tally);
     }
-
-    ThreadSummary summary;
-    summary.url = locations.url;
-    platform::TextReader reader(source, Buffers().reading);
-    CopyOutcome outcome = CopyLines(reader, writer, summary);
-    ShrinkAfterLongLine(Buffers().reading);
-    if (outcome == CopyOutcome::ReadFailed) {
-        writer.Discard(writtenFile);
-        platform::CloseFile(source);
-        return ReportFailure(text::kSourceUnreadable, sourceFile, reader.error(), tally);
+    CopyWriter writer(lane.buffers.writing);
+    if (StartCopy(sourceIdentity, lane, prepared, writer.file) == CopyStart::Created) {
+        WriteCopy(sourceFile, source, lane, prepared, writer);
     }
-    if (outcome == CopyOutcome::BrokenTitle) {
-        platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
-    }
-    error = writer.Finish(writtenFile, destinationFile);
     platform::CloseFile(source);
-    if (error != IoError::None) ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
-    if (outcome == CopyOutcome::BrokenTitle) return Abort;
-    if (error != IoError::None) return Continue;
+}
 
-    error = WriteIndexRecord(locations.indexFile, summary);
-    if (error != IoError::None) return ReportFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
-    // The URL is made of folder names, so it is shown as the file system gives them.
-    platform::WriteLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
-                                 platform::AsPath(summary.url), text::kCompletionClose});
-    ++tally.migrated;
-    return Continue;
+ConvertResult CommitThread(PreparedThread& prepared, ThreadLane& lane, RunTally& tally) {
+    ConvertResult result = FinishThread(prepared, lane);
+    tally.migrated += prepared.tally.migrated;
+    tally.passedOver += prepared.tally.passedOver;
+    tally.failed += prepared.tally.failed;
+    return result;
+}
+
+void AbandonThread(PreparedThread& prepared) {
+    if (!prepared.writtenFile.empty()) platform::RemoveFile(prepared.writtenFile);
+}
+
+ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
+                            const std::string& destinationRoot, RunTally& tally) {
+    static DirectLane lane;
+    PreparedThread prepared;
+    PrepareThread(sourceFile, destinationFile, destinationRoot, lane, prepared);
+    return CommitThread(prepared, lane, tally);
 }
