@@ -43,18 +43,23 @@ def strace(options, source, destination):
 
 
 def call_counts(source, destination, calls):
+    """How many times the busiest of the tool's threads makes each call: strace
+    counts the calls of each thread on its own when it injects a fault."""
     prepare_destination(destination)
     log = destination + ".trace"
     command = ["strace", "-f", "-o", log, "-e", "trace=" + ",".join(calls), e2e.TOOL, source, destination]
     subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV,
                    check=True, timeout=60)
-    counts = {}
+    per_thread = {}
     with open(log) as trace:
         for line in trace:
-            match = re.match(r"\d+\s+(\w+)\(", line)
+            match = re.match(r"(\d+)\s+(\w+)\(", line)
             if match:
-                counts[match.group(1)] = counts.get(match.group(1), 0) + 1
+                per_thread[match.groups()] = per_thread.get(match.groups(), 0) + 1
     os.remove(log)
+    counts = {}
+    for (_, call), count in per_thread.items():
+        counts[call] = max(counts.get(call, 0), count)
     return counts
 
 
@@ -92,17 +97,23 @@ class InjectedFailures(unittest.TestCase):
     def test_killed_at_every_changing_call(self):
         counts = call_counts(self.source, self.destination, CHANGING_CALLS)
         tried = 0
+        missed = 0
         for call, count in sorted(counts.items()):
             for when in range(1, count + 1):
                 context = f"killed at {call} #{when}: "
                 prepare_destination(self.destination)
                 done = strace([f"--inject={call}:signal=KILL:when={when}"], self.source, self.destination)
-                self.assertNotEqual(done.returncode, 0, context + "the kill did not happen")
+                if done.returncode == 0:
+                    # The two threads shared the work otherwise this time, and
+                    # neither made the call that often; the run must still be whole.
+                    missed += 1
+                else:
+                    tried += 1
                 self.check_consistent(context)
                 self.finish_and_compare(context)
-                tried += 1
-        print(f"\nkill points tried: {tried} ({counts})", file=sys.stderr)
+        print(f"\nkill points tried: {tried}, not reached: {missed} ({counts})", file=sys.stderr)
         self.assertGreater(tried, 50)
+        self.assertLess(missed, tried // 10)
 
     def test_full_disk_and_read_errors(self):
         counts = call_counts(self.source, self.destination, ["write", "read"])

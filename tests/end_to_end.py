@@ -241,6 +241,63 @@ class Conversion(ToolCase):
                          {"a/b/1.dat": b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n"})
         self.assertFalse(os.path.exists(os.path.join(self.destination, "a/b/c")))
 
+    def test_threads_of_one_folder_keep_the_order_of_the_listing(self):
+        # Threads of one folder are converted two at a time, the later ones
+        # prepared ahead. What the run does and shows must still follow the
+        # folder listing: the threads before a broken title converted, nothing
+        # after it touched, a stale copy after it left as it was.
+        folder = os.path.join(self.source, "h/b")
+        for number in range(40):
+            self.thread(f"h/b/{1000 + number}.dat", b"n<>m<>2004/05/10 12:34:56<>x<>t%d\nsecond<>\n" % number)
+        listing = [name for name in os.listdir(folder)]
+        broken, stale_before, stale_after = listing[20], listing[5], listing[30]
+        long_title = b"t" * 102
+        self.thread("h/b/" + broken, b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\nsecond<>\n")
+        for name in (stale_before, stale_after):
+            write(os.path.join(self.destination, "h/b", name), b"stale")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+
+        def title(name):
+            return b"t%d" % (int(name[:-4]) - 1000)
+
+        def url(name):
+            return f"http://h/test/read.cgi/b/{name[:-4]}/"
+
+        before = listing[:20]
+        self.assertEqual((rc, err), (0, BANNER + summary(len(before), 0, 0)))
+        self.assertEqual(out, b"".join(progress(os.path.join(folder, name)) + completion(title(name), url(name))
+                                       for name in before) +
+                         progress(os.path.join(folder, broken)) + sj("ログが壊れているっぽ→このあたり:") + long_title +
+                         b"\n" + PROMPT)
+        expected = {"h/b/" + stale_after: b"stale", "h/b/" + broken: b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n"}
+        for name in before:
+            expected["h/b/" + name] = b"n<>m<>2004/05/10 12:34:56<>x<>" + title(name) + b"\nsecond<>\n"
+            expected["h/b/" + name[:-4] + ".idx"] = index(title(name), url(name), 2, "2004/05/10", "12:34:56",
+                                                          "Mon, 10 May 2004 03:34:56 GMT")
+        self.assertEqual(files_below(self.destination), expected)
+
+    def test_one_stem_in_two_letter_cases_is_converted_once(self):
+        if WINE is not None:
+            self.skipTest("Windows takes the two names for one file")
+        for name in ("1.dat", "7.DAT", "2.dat", "7.dat", "3.dat"):
+            self.thread("h/b/" + name, FIRST + b"\n")
+        # The first of the two is long, so that the second is listed while it is still being copied.
+        first = next(name for name in os.listdir(os.path.join(self.source, "h/b")) if name[:-4] == "7")
+        long_data = FIRST + b"\n" + b"n<><><>body\n" * 400000
+        self.thread("h/b/" + first, long_data)
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination)
+        self.assertEqual((rc, err), (0, BANNER + summary(4, 1, 0)))
+        expected = {}
+        for name, data, count in (("1.dat", FIRST + b"\n", 1), ("2.dat", FIRST + b"\n", 1), ("3.dat", FIRST + b"\n", 1),
+                                  (first, long_data, 400001)):
+            expected["h/b/" + name] = data
+            expected["h/b/" + name[:-4] + ".idx"] = index(TITLE, f"http://h/test/read.cgi/b/{name[:-4]}/", count,
+                                                          "2004/05/10", "12:30:59", "Mon, 10 May 2004 03:30:59 GMT")
+        self.assertEqual(sorted(files_below(self.destination)), sorted(expected))
+        self.assertTrue(files_below(self.destination) == expected, "a copy or an index differs")  # no megabyte diff
+
     def test_date_and_time_come_from_the_last_posts_across_blocks(self):
         lines = [b"n<>m<>2004/05/10 12:34:56<>body<>title",
                  b"n<>m<>2005/06/07 01:02:03<>" + b"y" * 300000 + b"<>",

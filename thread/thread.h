@@ -69,10 +69,11 @@ struct TransferBuffers {
 // walk is done, before it changes anything that was there before it.
 class ThreadLane {
 public:
+    explicit ThreadLane(TransferBuffers& laneBuffers) : buffers(laneBuffers) {}
     virtual void Line(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) = 0;
     // False when a thread before it stopped the run; it must then change nothing.
     virtual bool WaitForTurn() = 0;
-    TransferBuffers buffers;
+    TransferBuffers& buffers;
 
 protected:
     ~ThreadLane() = default;

@@ -242,6 +242,7 @@ ConvertResult FinishThread(PreparedThread& prepared, ThreadLane& lane) {
 // Console lines straight out; every earlier thread is always done.
 class DirectLane : public ThreadLane {
 public:
+    using ThreadLane::ThreadLane;
     void Line(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) override {
         platform::WriteLine(stream, pieces);
     }
@@ -290,7 +291,8 @@ void AbandonThread(PreparedThread& prepared) {
 
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
                             const std::string& destinationRoot, RunTally& tally) {
-    static DirectLane lane;
+    static TransferBuffers buffers;
+    static DirectLane lane(buffers);
     PreparedThread prepared;
     PrepareThread(sourceFile, destinationFile, destinationRoot, lane, prepared);
     return CommitThread(prepared, lane, tally);

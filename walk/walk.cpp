@@ -7,6 +7,7 @@
 #include "platform/messages.h"
 #include "platform/platform.h"
 #include "thread/thread.h"
+#include "walk/lanes.h"
 
 namespace {
 
@@ -14,20 +15,6 @@ using platform::FileIdentity;
 
 bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
     return std::find(identities.begin(), identities.end(), identity) != identities.end();
-}
-
-bool IsDotEntry(const std::string& name) {
-    return name == "." || name == "..";
-}
-
-// "*.dat", ignoring letter case.
-bool IsThreadFileName(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string suffix = name.substr(name.size() - 4);
-    for (char& byte : suffix) {
-        if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
-    }
-    return suffix == ".dat";
 }
 
 std::string Join(const std::string& parent, const std::string& name) {
@@ -40,6 +27,8 @@ struct Walk {
     FileIdentity destinationRootIdentity;
     std::vector<FileIdentity> sourceChain;  // the source folders from the root down to the current one
     RunTally& tally;
+    Helper& helper;
+    TransferBuffers buffers;  // this lane's; the helper has its own
 
     ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
     ConvertResult ConvertFolders(const std::string& sourceFolder, const std::string& destinationFolder);
@@ -53,15 +42,12 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
         ++tally.failed;
         return Continue;
     }
-    platform::DirectoryEntry entry;
-    ConvertResult result = Continue;
-    while (result == Continue && platform::NextEntry(search, entry)) {
-        if (IsDotEntry(entry.name) || entry.isFolder || !IsThreadFileName(entry.name)) continue;
-        result = ConvertThread(Join(sourceFolder, entry.name), Join(destinationFolder, entry.name), destinationRoot,
-                               tally);
-    }
+    FolderRun run(search, sourceFolder, destinationFolder, destinationRoot, tally);
+    helper.Help(run);
+    run.Convert(buffers);
+    helper.WaitUntilDone();
     platform::CloseSearch(search);
-    return result;
+    return run.result();
 }
 
 // Keeps the walk finite and the source untouched: no folder already on the
@@ -114,11 +100,15 @@ ConvertResult Walk::ConvertFolders(const std::string& sourceFolder, const std::s
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally) {
-    Walk walk{destinationRoot, {}, {}, {}, tally};
+    Helper helper;
+    helper.Start();
+    Walk walk{destinationRoot, {}, {}, {}, tally, helper, {}};
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);
-    return walk.ConvertFolders(sourceFolder, destinationFolder);
+    ConvertResult result = walk.ConvertFolders(sourceFolder, destinationFolder);
+    helper.Stop();
+    return result;
 }
 
 FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder) {
