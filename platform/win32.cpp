@@ -207,8 +207,10 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
 
 IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for deletion too: the other lane may be replacing a link in the
+    // destination that leads to this file, and must not be refused for it.
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     DWORD attributes = 0;
     if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOfHandle(handle, identity, &attributes) ||
