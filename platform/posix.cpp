@@ -215,6 +215,31 @@ IoError CloseFile(FileHandle& file) {
     return result == 0 ? IoError::None : FromErrno(errno);
 }
 
+// An O_TMPFILE file has no name until linkat gives it one, and linkat will
+// not replace anything; /proc names the open file for linkat.
+IoError WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size) {
+#ifdef O_TMPFILE
+    std::size_t lastSeparator = path.rfind('/');
+    std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator + 1);
+    int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (descriptor < 0) return FromErrno(errno);
+    FileHandle file;
+    file.value = descriptor;
+    IoError error = WriteAll(file, data, size);
+    if (error == IoError::None) {
+        std::string opened = "/proc/self/fd/" + std::to_string(descriptor);
+        if (linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) error = FromErrno(errno);
+    }
+    IoError closeError = CloseFile(file);
+    return error != IoError::None ? error : closeError;
+#else
+    (void)path;
+    (void)data;
+    (void)size;
+    return IoError::Other;
+#endif
+}
+
 IoError ReplaceFile(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 ? IoError::None : FromErrno(errno);
 }

@@ -279,6 +279,11 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
     return FromLastError();
 }
 
+// Windows has no file without a name; the caller writes under a temporary one.
+IoError WriteUnnamedThenName(const std::string&, const char*, std::size_t) {
+    return IoError::Other;
+}
+
 void RemoveFile(const std::string& path) {
     if (!FitsAnsiPath(path)) return;
     if (DeleteFileA(path.c_str())) return;

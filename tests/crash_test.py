@@ -16,7 +16,8 @@ import end_to_end as e2e  # noqa: E402
 # LeakSanitizer cannot run under a tracer; the other sanitizers still do.
 TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", **e2e.STAMP_ZONE)
 CHANGING_CALLS = ["openat", "open", "creat", "write", "pwrite64", "writev", "close", "rename", "renameat",
-                  "renameat2", "unlink", "unlinkat", "mkdir", "mkdirat", "ftruncate", "fsync", "fdatasync"]
+                  "renameat2", "link", "linkat", "unlink", "unlinkat", "mkdir", "mkdirat", "ftruncate", "fsync",
+                  "fdatasync"]
 
 
 def build_source(source):

@@ -454,15 +454,20 @@ class Failures(ToolCase):
         # The link leads to a source file that no thread is reading: Wine takes a
         # Unix link for its target and will not replace a file another thread has open.
         os.symlink(os.path.join(self.source, "h/notes.txt"), os.path.join(self.destination, "h/b/1.dat"))
-        # A link to nowhere is replaced too, and nothing appears where it led.
+        # Links to nowhere, at a copy and at an index, are replaced too, and
+        # nothing appears where they led.
         nowhere = os.path.join(self.root, "nowhere.dat")
+        nowhere_index = os.path.join(self.root, "nowhere.idx")
         os.symlink(nowhere, os.path.join(self.destination, "h/b/2.dat"))
+        os.symlink(nowhere_index, os.path.join(self.destination, "h/b/2.idx"))
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 0)
         self.assertEqual(read(os.path.join(self.destination, "h/b/1.dat")), FIRST + b"\n")
         self.assertEqual(read(os.path.join(self.destination, "h/b/2.dat")), SECOND + b"\n")
-        self.assertFalse(os.path.lexists(nowhere))
+        self.assertFalse(os.path.islink(os.path.join(self.destination, "h/b/2.idx")))
+        self.assertIn(b"http://h/test/read.cgi/b/2/", read(os.path.join(self.destination, "h/b/2.idx")))
+        self.assertFalse(os.path.lexists(nowhere) or os.path.lexists(nowhere_index))
 
     def test_read_only_stale_copy_is_replaced(self):
         self.thread("h/b/1.dat", FIRST + b"\n")

@@ -90,6 +90,9 @@ std::string FormatIndexRecord(const ThreadSummary& summary) {
 
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary) {
     std::string record = FormatIndexRecord(summary);
+    if (platform::WriteUnnamedThenName(indexFile, record.data(), record.size()) == platform::IoError::None) {
+        return platform::IoError::None;
+    }
     std::string temporary = indexFile + kTemporarySuffix;
     platform::FileHandle file;
     platform::IoError error = platform::CreateNewFile(temporary, platform::IfPresent::Replace, file);

@@ -54,7 +54,8 @@ void CaptureDateTime(std::string_view line, ThreadSummary& summary);
 std::string MakeModificationStamp(const std::string& lastPostDate, const std::string& lastPostTime);
 // The bytes of an index file.
 std::string FormatIndexRecord(const ThreadSummary& summary);
-// Writes the index file under a temporary name and moves it into place.
+// Writes the index file so that it appears only complete: unnamed and then
+// named where the platform can, else under a temporary name and then moved.
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary);
 
 // The read and write buffers of one thread's conversion, made once and used
