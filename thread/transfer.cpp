@@ -158,20 +158,16 @@ enum class CopyStart { Created, Refused, Stopped };
 CopyStart StartCopy(const platform::FileIdentity& sourceIdentity, ThreadLane& lane, PreparedThread& prepared,
                     platform::FileHandle& file) {
     const std::string& destinationFile = prepared.destinationFile;
-    platform::FileIdentity destinationIdentity;
-    bool taken = platform::IdentityOf(destinationFile, destinationIdentity);
-    if (taken && destinationIdentity == sourceIdentity) {
-        lane.Line(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
-        ++prepared.tally.failed;
-        return CopyStart::Refused;
-    }
-    IoError error = IoError::AlreadyExists;
-    if (!taken) {
-        prepared.writtenFile = destinationFile;
-        error = platform::CreateNewFile(destinationFile, platform::IfPresent::Refuse, file);
-    }
+    prepared.writtenFile = destinationFile;
+    IoError error = platform::CreateNewFile(destinationFile, platform::IfPresent::Refuse, file);
     if (error == IoError::AlreadyExists) {
         prepared.writtenFile.clear();
+        platform::FileIdentity destinationIdentity;
+        if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
+            lane.Line(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
+            ++prepared.tally.failed;
+            return CopyStart::Refused;
+        }
         if (!lane.WaitForTurn()) return CopyStart::Stopped;
         prepared.writtenFile = destinationFile + kTemporarySuffix;
         error = platform::CreateNewFile(prepared.writtenFile, platform::IfPresent::Replace, file);
