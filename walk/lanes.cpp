@@ -23,10 +23,6 @@ std::string DigitStem(const std::string& name) {
     return stem;
 }
 
-std::string Join(const std::string& parent, const std::string& name) {
-    return parent + platform::kSeparator + name;
-}
-
 class FolderLane : public ThreadLane {
 public:
     FolderLane(FolderRun& run, TransferBuffers& buffers, long long sequence)

@@ -20,6 +20,10 @@ inline bool IsDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
 
+inline std::string Join(const std::string& parent, const std::string& name) {
+    return parent + platform::kSeparator + name;
+}
+
 class FolderRun {
 public:
     FolderRun(platform::DirectorySearch& search, const std::string& sourceFolder,

@@ -17,10 +17,6 @@ bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& i
     return std::find(identities.begin(), identities.end(), identity) != identities.end();
 }
 
-std::string Join(const std::string& parent, const std::string& name) {
-    return parent + platform::kSeparator + name;
-}
-
 struct Walk {
     std::string destinationRoot;
     FileIdentity sourceRootIdentity;
