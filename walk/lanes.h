@@ -1,5 +1,5 @@
 // One folder's thread files converted on two lanes: while one thread is being
-// converted, the next may be prepared beside it, on the second core. Console
+// converted, the next ones may be prepared beside it, on the second core. Console
 // lines, the tally and every change to what was there before follow the order
 // of the folder listing, so a run does and shows what one lane alone would.
 #pragma once
