@@ -54,9 +54,9 @@ IoError RefuseLongPath() {
     return IoError::NameTooLong;
 }
 
-// Opens a file or folder only to ask about it; links and junctions are followed.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Opens a file or folder only to ask about it; links and junctions are followed.
 HANDLE OpenForQuery(const std::string& path) {
     if (!FitsAnsiPath(path)) return INVALID_HANDLE_VALUE;
     return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,

@@ -147,37 +147,35 @@ CopyOutcome CopyLines(platform::TextReader& reader, CopyWriter& writer, ThreadSu
     return reader.error() == IoError::None ? CopyOutcome::Complete : CopyOutcome::ReadFailed;
 }
 
-enum class CopyStart { Created, Refused, Stopped };
-
-// Creates the file the copy is written to. With nothing at its place, that is
-// the place itself: until its index exists, a later run takes the copy for
-// unfinished and writes it again, and an abandoned copy is simply removed.
-// Whatever is there already (a stale copy, a planted link) is replaced only by
-// a complete copy moved over it, so a link is replaced, not written through,
-// and only once no earlier thread can still stop the run.
-CopyStart StartCopy(const platform::FileIdentity& sourceIdentity, ThreadLane& lane, PreparedThread& prepared,
-                    platform::FileHandle& file) {
+// Creates the file the copy is written to; false when there is none. With
+// nothing at its place, that is the place itself: until its index exists, a
+// later run takes the copy for unfinished and writes it again, and an abandoned
+// copy is simply removed. Whatever is there already (a stale copy, a planted
+// link) is replaced only by a complete copy moved over it, so a link is
+// replaced, not written through, and only once no earlier thread can still
+// stop the run.
+bool StartCopy(const platform::FileIdentity& sourceIdentity, ThreadLane& lane, PreparedThread& prepared,
+               platform::FileHandle& file) {
     const std::string& destinationFile = prepared.destinationFile;
-    prepared.writtenFile = destinationFile;
-    IoError error = platform::CreateNewFile(destinationFile, platform::IfPresent::Refuse, file);
+    std::string writtenFile = destinationFile;
+    IoError error = platform::CreateNewFile(writtenFile, platform::IfPresent::Refuse, file);
     if (error == IoError::AlreadyExists) {
-        prepared.writtenFile.clear();
         platform::FileIdentity destinationIdentity;
         if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
             lane.Line(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
             ++prepared.tally.failed;
-            return CopyStart::Refused;
+            return false;
         }
-        if (!lane.WaitForTurn()) return CopyStart::Stopped;
-        prepared.writtenFile = destinationFile + kTemporarySuffix;
-        error = platform::CreateNewFile(prepared.writtenFile, platform::IfPresent::Replace, file);
+        if (!lane.WaitForTurn()) return false;
+        writtenFile = destinationFile + kTemporarySuffix;
+        error = platform::CreateNewFile(writtenFile, platform::IfPresent::Replace, file);
     }
     if (error != IoError::None) {
-        prepared.writtenFile.clear();
         ReportFailure(lane, text::kCopyUnwritable, destinationFile, error, prepared.tally);
-        return CopyStart::Refused;
+        return false;
     }
-    return CopyStart::Created;
+    prepared.writtenFile = writtenFile;
+    return true;
 }
 
 // Writes the copy and closes it; the source is the caller's to close.
@@ -267,7 +265,7 @@ void PrepareThread(const std::string& sourceFile, const std::string& destination
         return ReportFailure(lane, text::kSourceUnreadable, sourceFile, error, prepared.tally);
     }
     CopyWriter writer(lane.buffers.writing);
-    if (StartCopy(sourceIdentity, lane, prepared, writer.file) == CopyStart::Created) {
+    if (StartCopy(sourceIdentity, lane, prepared, writer.file)) {
         WriteCopy(sourceFile, source, lane, prepared, writer);
     }
     platform::CloseFile(source);

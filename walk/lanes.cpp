@@ -140,21 +140,17 @@ void FolderRun::PassTurn(long long sequence, ConvertResult result) {
     digitStems_.erase(sequence);
     if (result == Abort) stopped_ = true;
     turn_ = sequence + 1;
-    auto held = heldLines_.find(turn_);
-    if (!stopped_ && held != heldLines_.end()) {
-        for (const auto& [stream, bytes] : held->second) platform::WriteFormatted(stream, bytes);
-    }
     if (stopped_) {
         heldLines_.clear();
-    } else if (held != heldLines_.end()) {
+    } else if (auto held = heldLines_.find(turn_); held != heldLines_.end()) {
+        for (const auto& [stream, bytes] : held->second) platform::WriteFormatted(stream, bytes);
         heldLines_.erase(held);
     }
     changed_.notify_all();
 }
 
-bool Helper::Start() {
+void Helper::Start() {
     started_ = platform::StartWorker(Work, this, worker_);
-    return started_;
 }
 
 void Helper::Help(FolderRun& run) {

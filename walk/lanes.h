@@ -65,8 +65,8 @@ private:
 // A second thread that takes the second lane of every folder run it is given.
 class Helper {
 public:
-    // False when no second thread could be started: the walk then goes on alone.
-    bool Start();
+    // When no second thread can be started, the walk goes on alone.
+    void Start();
     void Help(FolderRun& run);
     // Until the helper has left the run it was given.
     void WaitUntilDone();
