@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/console.h"
-#include "platform/messages.h"
+#include "texts/japanese.h"
 #include "platform/platform.h"
 #include "walk/walk.h"
 

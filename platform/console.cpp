@@ -18,23 +18,19 @@ std::string FormatPieces(std::initializer_list<ConsolePiece> pieces) {
     return bytes;
 }
 
-}  // namespace
-
-std::string FormatLine(std::initializer_list<ConsolePiece> pieces) {
-    return FormatPieces(pieces) + '\n';
-}
-
-void WriteFormatted(std::FILE* stream, const std::string& bytes) {
+void WriteAndFlush(std::FILE* stream, const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::fflush(stream);
 }
 
+}  // namespace
+
 void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    WriteFormatted(stream, FormatPieces(pieces));
+    WriteAndFlush(stream, FormatPieces(pieces));
 }
 
 void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    WriteFormatted(stream, FormatLine(pieces));
+    WriteAndFlush(stream, FormatPieces(pieces) + '\n');
 }
 
 }  // namespace platform

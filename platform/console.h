@@ -26,10 +26,6 @@ inline ConsolePiece AsPath(std::string_view path) {
     return piece;
 }
 
-// The bytes of one console line: the pieces and a newline.
-std::string FormatLine(std::initializer_list<ConsolePiece> pieces);
-// Writes bytes already formatted and flushes the stream.
-void WriteFormatted(std::FILE* stream, const std::string& bytes);
 // Writes the pieces, then a newline, then flushes the stream.
 void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.

@@ -75,15 +75,6 @@ IoError WriteUnnamedThenName(const std::string& path, const char* data, std::siz
 IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
-// A second thread of execution, running work(argument) until it returns.
-struct Worker {
-    void* state = nullptr;
-};
-// False when no thread could be started; the caller then does the work itself.
-bool StartWorker(void (*work)(void*), void* argument, Worker& worker);
-// Waits for the work to return.
-void JoinWorker(Worker& worker);
-
 // Chooses how the console shows the tool's Shift_JIS texts. On POSIX, when the
 // locale's character set is UTF-8, they are converted to UTF-8; otherwise, and
 // always on Windows, the console gets the Shift_JIS bytes.

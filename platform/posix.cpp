@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -246,40 +245,6 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) {
     (void)unlink(path.c_str());
-}
-
-namespace {
-
-struct WorkerState {
-    void (*work)(void*);
-    void* argument;
-    pthread_t thread;
-};
-
-void* RunWorker(void* state) {
-    auto* worker = static_cast<WorkerState*>(state);
-    worker->work(worker->argument);
-    return nullptr;
-}
-
-}  // namespace
-
-bool StartWorker(void (*work)(void*), void* argument, Worker& worker) {
-    auto* state = new WorkerState{work, argument, {}};
-    if (pthread_create(&state->thread, nullptr, RunWorker, state) != 0) {
-        delete state;
-        return false;
-    }
-    worker.state = state;
-    return true;
-}
-
-void JoinWorker(Worker& worker) {
-    auto* state = static_cast<WorkerState*>(worker.state);
-    if (state == nullptr) return;
-    pthread_join(state->thread, nullptr);
-    delete state;
-    worker.state = nullptr;
 }
 
 }  // namespace platform

@@ -4,37 +4,56 @@
 
 namespace platform {
 
+namespace {
+
+// The last LF in [begin, end), or nullptr. A line is short next to a block,
+// so the search from the end is short too.
+char* LastLineFeed(char* begin, char* end) {
+    while (end > begin) {
+        if (*--end == '\n') return end;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 TextReader::TextReader(FileHandle file, std::vector<char>& buffer) : file_(file), buffer_(buffer) {
     if (buffer_.empty()) buffer_.resize(kBlockSize);
 }
 
-bool TextReader::NextLine(LineView& line) {
-    while (!BufferedLine(line)) {
+bool TextReader::NextLines(char*& begin, char*& end) {
+    while (!inputEnded_) {
+        std::size_t fresh = end_;
         if (!ReadMore()) return false;
+        char* lastLineFeed = LastLineFeed(buffer_.data() + fresh, buffer_.data() + end_);
+        if (lastLineFeed == nullptr) continue;
+        begin = buffer_.data();
+        end = lastLineFeed + 1;
+        begin_ = static_cast<std::size_t>(end - begin);
+        mayHoldNul_ = std::memchr(begin, '\0', begin_) != nullptr;
+        return true;
     }
-    return true;
-}
-
-bool TextReader::LastLine(LineView& line) {
-    if (!inputEnded_ || begin_ == end_) return false;
-    line = LineView{buffer_.data() + begin_, end_ - begin_};
+    if (begin_ == end_) return false;
+    begin = buffer_.data() + begin_;
+    end = buffer_.data() + end_;
     begin_ = end_;
+    mayHoldNul_ = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin)) != nullptr;
     return true;
 }
 
 // Keeps the unfinished line at the front, grows the buffer if that line
-// fills it, and reads the next block behind it.
+// fills it, and reads behind it, always leaving one byte spare.
 bool TextReader::ReadMore() {
-    if (inputEnded_ || error_ != IoError::None) return false;
+    if (error_ != IoError::None) return false;
     std::size_t pending = end_ - begin_;
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
         begin_ = 0;
         end_ = pending;
     }
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    if (end_ + 1 >= buffer_.size()) buffer_.resize(buffer_.size() * 2);
     std::size_t count = 0;
-    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - end_, count);
+    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - 1 - end_, count);
     if (error_ != IoError::None) return false;
     if (count == 0) {
         inputEnded_ = true;
@@ -46,7 +65,6 @@ bool TextReader::ReadMore() {
         count = static_cast<std::size_t>(stop - fresh);
         inputEnded_ = true;
     }
-    mayHoldNul_ = std::memchr(buffer_.data(), '\0', end_ + count) != nullptr;
     end_ += count;
     return true;
 }

@@ -207,10 +207,8 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
 
 IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
-    // Shared for deletion too: the other lane may be replacing a link in the
-    // destination that leads to this file, and must not be refused for it.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     DWORD attributes = 0;
     if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOfHandle(handle, identity, &attributes) ||
@@ -292,42 +290,6 @@ void RemoveFile(const std::string& path) {
         SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         (void)DeleteFileA(path.c_str());
     }
-}
-
-namespace {
-
-struct WorkerState {
-    void (*work)(void*);
-    void* argument;
-    HANDLE thread;
-};
-
-DWORD WINAPI RunWorker(void* state) {
-    auto* worker = static_cast<WorkerState*>(state);
-    worker->work(worker->argument);
-    return 0;
-}
-
-}  // namespace
-
-bool StartWorker(void (*work)(void*), void* argument, Worker& worker) {
-    auto* state = new WorkerState{work, argument, nullptr};
-    state->thread = CreateThread(nullptr, 0, RunWorker, state, 0, nullptr);
-    if (state->thread == nullptr) {
-        delete state;
-        return false;
-    }
-    worker.state = state;
-    return true;
-}
-
-void JoinWorker(Worker& worker) {
-    auto* state = static_cast<WorkerState*>(worker.state);
-    if (state == nullptr) return;
-    WaitForSingleObject(state->thread, INFINITE);
-    CloseHandle(state->thread);
-    delete state;
-    worker.state = nullptr;
 }
 
 }  // namespace platform

@@ -1,53 +1,132 @@
+// The text-mode reader and the copy of a thread's lines through it, with
+// buffers small enough that lines straddle every block edge.
 #include "platform/text_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "thread/thread.h"
+
 namespace {
 
-// Reads a file written with the given bytes through the text-mode reader.
-std::vector<std::string> ReadLines(const std::string& bytes, std::size_t blockSize) {
-    std::string path = testing::TempDir() + "/text_reader_input";
+std::string TempPath(const char* name) {
+    return testing::TempDir() + "/" + name;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+platform::FileHandle OpenInput(const std::string& bytes) {
+    std::string path = TempPath("text_reader_input");
+    WriteFile(path, bytes);
     platform::FileHandle file;
     platform::FileIdentity identity;
     EXPECT_EQ(platform::OpenForReading(path, file, identity), platform::IoError::None);
-    std::vector<char> buffer(blockSize);
+    return file;
+}
+
+// The blocks the reader hands out, as they came.
+std::vector<std::string> ReadBlocks(const std::string& bytes, std::size_t bufferSize) {
+    platform::FileHandle file = OpenInput(bytes);
+    std::vector<char> buffer(bufferSize);
     platform::TextReader reader(file, buffer);
-    std::vector<std::string> lines;
-    platform::LineView line;
-    while (reader.NextLine(line)) lines.emplace_back(line.data, line.size);
+    std::vector<std::string> blocks;
+    char* begin = nullptr;
+    char* end = nullptr;
+    while (reader.NextLines(begin, end)) blocks.emplace_back(begin, end);
     EXPECT_EQ(reader.error(), platform::IoError::None);
     platform::CloseFile(file);
-    std::remove(path.c_str());
-    return lines;
+    return blocks;
 }
 
-using Lines = std::vector<std::string>;
+using Blocks = std::vector<std::string>;
 
-TEST(TextReader, ReadsCrLfAsLfAndKeepsLoneCr) {
-    for (std::size_t block : {1u, 2u, 3u, 7u, 4096u}) {
-        EXPECT_EQ(ReadLines("ab\r\ncd\ne\rf\r\r\ng", block), (Lines{"ab", "cd", "e\rf\r", "g"})) << block;
-        EXPECT_EQ(ReadLines("x\r", block), (Lines{"x\r"})) << block;
+TEST(TextReader, HandsOutWholeLinesUpToControlZ) {
+    EXPECT_EQ(ReadBlocks("ab\ncd\x1a" "ef\ngh\n", 4096), (Blocks{"ab\n", "cd"}));
+    EXPECT_EQ(ReadBlocks("\x1a" "ab\n", 4096), Blocks{});
+    EXPECT_EQ(ReadBlocks("", 4096), Blocks{});
+    // Every block but the last ends with LF; together they are the input.
+    std::string input = "a\r\nbb\n\nccc\r" + std::string(5000, 'x') + "\nz";
+    for (std::size_t size : {1u, 2u, 3u, 7u, 64u}) {
+        Blocks blocks = ReadBlocks(input, size);
+        std::string joined;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            if (i + 1 < blocks.size()) {
+                EXPECT_EQ(blocks[i].back(), '\n') << size;
+            }
+            joined += blocks[i];
+        }
+        EXPECT_EQ(joined, input) << size;
+        EXPECT_EQ(blocks.back(), "z") << size;
     }
 }
 
-TEST(TextReader, StopsAtControlZ) {
-    for (std::size_t block : {1u, 5u, 4096u}) {
-        EXPECT_EQ(ReadLines("ab\ncd\x1a" "ef\ngh\n", block), (Lines{"ab", "cd"})) << block;
-        EXPECT_EQ(ReadLines("\x1a" "ab\n", block), Lines{}) << block;
+// The copy and the summary of a thread whose source holds `bytes`.
+std::string Copy(const std::string& bytes, std::size_t bufferSize, ThreadSummary& summary,
+                 bool* brokenTitle = nullptr) {
+    platform::FileHandle source = OpenInput(bytes);
+    std::string copyPath = TempPath("text_reader_copy");
+    std::remove(copyPath.c_str());
+    platform::FileHandle copy;
+    EXPECT_EQ(platform::CreateNewFile(copyPath, platform::IfPresent::Replace, copy), platform::IoError::None);
+    TransferBuffers buffers;
+    buffers.lines.resize(bufferSize);
+    CopyResult result = CopyLines(source, copy, buffers, summary);
+    EXPECT_EQ(result.readError, platform::IoError::None);
+    EXPECT_EQ(result.writeError, platform::IoError::None);
+    if (brokenTitle != nullptr) *brokenTitle = result.brokenTitle;
+    platform::CloseFile(copy);
+    platform::CloseFile(source);
+    return ReadFile(copyPath);
+}
+
+TEST(CopyLines, KeepsLinesOfTwoBytesOrMoreWithLfEnds) {
+    std::string input = std::string("ab\r\ncd\ne\rf\r\r\n\r\nx\n\n") + std::string("g\0hi\nj\0\nk", 9) + "\r";
+    for (std::size_t size : {1u, 2u, 3u, 7u, 4096u}) {
+        ThreadSummary summary;
+        EXPECT_EQ(Copy(input, size, summary), "ab\ncd\ne\rf\r\nk\r\n") << size;
+        EXPECT_EQ(summary.postCount, 4) << size;
     }
 }
 
-TEST(TextReader, KeepsNulAndHandsOutLongLinesWhole) {
-    std::string longLine(100000, 'x');
-    EXPECT_EQ(ReadLines(longLine + "\r\nz\n", 16), (Lines{longLine, "z"}));
-    EXPECT_EQ(ReadLines(std::string("a\0b\n", 4), 2), (Lines{std::string("a\0b", 3)}));
-    EXPECT_EQ(ReadLines("\n\n", 8), (Lines{"", ""}));
+TEST(CopyLines, TakesTitleAndLastDateAndTimeAcrossBlocks) {
+    std::string input = "n<>m<>2004/05/10 12:34:56<>x<>the title\r\n" + std::string(3000, 'y') +
+                        "\r\nn<>m<>2005/06/07 01:02<>x\nn<>m<>2006/01/02(Mon) 03:04:05<>x\n" + std::string(900, 'z');
+    for (std::size_t size : {5u, 64u, 4096u}) {
+        ThreadSummary summary;
+        Copy(input, size, summary);
+        EXPECT_EQ(summary.title, "the title") << size;
+        EXPECT_EQ(summary.postCount, 5) << size;
+        EXPECT_EQ(summary.lastPostDate, "2005/06/07") << size;
+        EXPECT_EQ(summary.lastPostTime, "03:04:05") << size;
+    }
+}
+
+TEST(CopyLines, StopsAfterTheFirstLineWhenItsTitleIsTooLong) {
+    ThreadSummary summary;
+    bool brokenTitle = false;
+    std::string first = "\r\nn<>m<>d t<>x<>" + std::string(102, 't');
+    EXPECT_EQ(Copy(first + "\r\nsecond line\n", 16, summary, &brokenTitle), first.substr(2) + "\n");
+    EXPECT_TRUE(brokenTitle);
+    EXPECT_EQ(summary.title, std::string(102, 't'));
+
+    ThreadSummary accepted;
+    Copy("a>" + std::string(101, 'u') + "\n", 16, accepted, &brokenTitle);
+    EXPECT_FALSE(brokenTitle);
+    EXPECT_EQ(accepted.title, std::string(101, 'u'));
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 // One thread's conversion: its locations, the copy, the index record.
 #pragma once
 
-#include <cstdio>
-#include <initializer_list>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/platform.h"
 #include "walk/walk.h"
 
@@ -58,52 +56,32 @@ std::string FormatIndexRecord(const ThreadSummary& summary);
 // named where the platform can, else under a temporary name and then moved.
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary);
 
-// The read and write buffers of one thread's conversion, made once and used
-// for every thread a lane converts, so a thread costs no allocation.
+// The line buffer of a run, made once and used for every thread, so a thread
+// costs no allocation; and where each kept line of the last block starts.
 struct TransferBuffers {
-    std::vector<char> reading;
-    std::vector<char> writing = std::vector<char>(256 * 1024);
+    std::vector<char> lines;
+    std::vector<std::size_t> lineStarts;
 };
 
-// What one thread's conversion needs from the run around it: buffers, a place
-// for its console lines, and a way to wait until every thread before it in the
-// walk is done, before it changes anything that was there before it.
-class ThreadLane {
-public:
-    explicit ThreadLane(TransferBuffers& laneBuffers) : buffers(laneBuffers) {}
-    virtual void Line(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) = 0;
-    // False when a thread before it stopped the run; it must then change nothing.
-    virtual bool WaitForTurn() = 0;
-    TransferBuffers& buffers;
-
-protected:
-    ~ThreadLane() = default;
+// How the copy of one thread's lines ended.
+struct CopyResult {
+    bool brokenTitle = false;
+    platform::IoError readError = platform::IoError::None;
+    platform::IoError writeError = platform::IoError::None;
 };
 
-// A thread converted as far as it can be without changing what was there
-// before: the copy is complete and closed, but not yet moved over an older
-// file, and there is no index yet.
-struct PreparedThread {
-    enum class Stage { Settled, Copied, BrokenTitle };
-    Stage stage = Stage::Settled;  // Settled: nothing is left to do
-    RunTally tally;                // what it adds to the run's tally
-    ThreadLocations locations;
-    ThreadSummary summary;
-    std::string writtenFile;
-    std::string destinationFile;
-};
+// Copies the lines of two bytes or more from the source into the copy, each
+// ended by LF alone, and gathers the title, the post count and the last
+// post's date and time. Stops at the first failed read or write, and after a
+// broken title, when the copy holds the first line only.
+CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, TransferBuffers& buffers,
+                     ThreadSummary& summary);
 
-void PrepareThread(const std::string& sourceFile, const std::string& destinationFile,
-                   const std::string& destinationRoot, ThreadLane& lane, PreparedThread& prepared);
-// Moves the copy into place, writes the index and adds to the tally.
-ConvertResult CommitThread(PreparedThread& prepared, ThreadLane& lane, RunTally& tally);
-// Undoes a prepared thread after an earlier one stopped the run: removes the
-// copy it created where nothing was before.
-void AbandonThread(PreparedThread& prepared);
-
-// One thread from start to end, its console lines written straight out.
+// One thread from its progress line to its completion line: passes over a
+// thread already indexed, writes the copy and then the index, and reports
+// every failure. Abort only after a broken title.
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
-                            const std::string& destinationRoot, RunTally& tally);
+                            const std::string& destinationRoot, TransferBuffers& buffers, RunTally& tally);
 
 // Suffix of the files written before they are moved into place.
 inline constexpr char kTemporarySuffix[] = ".m2t-tmp";

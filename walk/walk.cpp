@@ -4,14 +4,31 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/messages.h"
+#include "texts/japanese.h"
 #include "platform/platform.h"
 #include "thread/thread.h"
-#include "walk/lanes.h"
 
 namespace {
 
 using platform::FileIdentity;
+
+bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// "*.dat", ignoring letter case.
+bool IsThreadFileName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string suffix = name.substr(name.size() - 4);
+    for (char& byte : suffix) {
+        if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
+    }
+    return suffix == ".dat";
+}
+
+std::string Join(const std::string& parent, const std::string& name) {
+    return parent + platform::kSeparator + name;
+}
 
 bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
     return std::find(identities.begin(), identities.end(), identity) != identities.end();
@@ -23,11 +40,10 @@ struct Walk {
     FileIdentity destinationRootIdentity;
     std::vector<FileIdentity> sourceChain;  // the source folders from the root down to the current one
     RunTally& tally;
-    Helper& helper;
-    TransferBuffers buffers;  // this lane's; the helper has its own
+    TransferBuffers buffers;
 
     ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
-    ConvertResult ConvertFolders(const std::string& sourceFolder, const std::string& destinationFolder);
+    ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder);
     bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
 };
 
@@ -38,12 +54,15 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
         ++tally.failed;
         return Continue;
     }
-    FolderRun run(search, sourceFolder, destinationFolder, destinationRoot, tally);
-    helper.Help(run);
-    run.Convert(buffers);
-    helper.WaitUntilDone();
+    platform::DirectoryEntry entry;
+    ConvertResult result = Continue;
+    while (result == Continue && platform::NextEntry(search, entry)) {
+        if (entry.isFolder || !IsThreadFileName(entry.name)) continue;
+        result = ConvertThread(Join(sourceFolder, entry.name), Join(destinationFolder, entry.name), destinationRoot,
+                               buffers, tally);
+    }
     platform::CloseSearch(search);
-    return run.result();
+    return result;
 }
 
 // Keeps the walk finite and the source untouched: no folder already on the
@@ -72,7 +91,7 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     return true;
 }
 
-ConvertResult Walk::ConvertFolders(const std::string& sourceFolder, const std::string& destinationFolder) {
+ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder) {
     if (ConvertThreadFiles(sourceFolder, destinationFolder) == Abort) return Abort;
     platform::DirectorySearch search;
     if (!platform::StartSearch(sourceFolder, search)) return Continue;
@@ -85,7 +104,7 @@ ConvertResult Walk::ConvertFolders(const std::string& sourceFolder, const std::s
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) continue;
         sourceChain.push_back(childIdentity);
-        result = ConvertFolders(childSource, childDestination);
+        result = ConvertTree(childSource, childDestination);
         sourceChain.pop_back();
     }
     platform::CloseSearch(search);
@@ -96,15 +115,11 @@ ConvertResult Walk::ConvertFolders(const std::string& sourceFolder, const std::s
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally) {
-    Helper helper;
-    helper.Start();
-    Walk walk{destinationRoot, {}, {}, {}, tally, helper, {}};
+    Walk walk{destinationRoot, {}, {}, {}, tally, {}};
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);
-    ConvertResult result = walk.ConvertFolders(sourceFolder, destinationFolder);
-    helper.Stop();
-    return result;
+    return walk.ConvertTree(sourceFolder, destinationFolder);
 }
 
 FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder) {

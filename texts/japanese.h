@@ -1,4 +1,4 @@
-// Console texts in Shift_JIS (code page 932). Generated from the Japanese shown in each comment.
+// The tool's own console texts, as Shift_JIS (code page 932) bytes. Each comment shows the Japanese.
 #pragma once
 
 namespace text {
