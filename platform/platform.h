@@ -67,10 +67,11 @@ IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& 
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
 IoError CloseFile(FileHandle& file);
 // Writes a new file that appears at its path only once complete, without a
-// temporary name, where the platform and file system can; any failure (and
-// anything already at the path) is the caller's cue to fall back on a
-// temporary name. Nothing is left behind when it fails.
-IoError WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size);
+// temporary name, where the platform and file system can. False when they
+// cannot, or when something is already at the path: the caller then falls
+// back on a temporary name. True when it was tried, with `error` telling how
+// it went. Nothing is left behind when it fails.
+bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size, IoError& error);
 // Moves a file into place, replacing the directory entry of that name.
 IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);

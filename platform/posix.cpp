@@ -216,26 +216,35 @@ IoError CloseFile(FileHandle& file) {
 
 // An O_TMPFILE file has no name until linkat gives it one, and linkat will
 // not replace anything; /proc names the open file for linkat.
-IoError WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size) {
+bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size, IoError& error) {
 #ifdef O_TMPFILE
     std::size_t lastSeparator = path.rfind('/');
     std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator + 1);
     int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (descriptor < 0) return FromErrno(errno);
+    if (descriptor < 0) {
+        // A file system without unnamed files says so in one of these ways.
+        error = FromErrno(errno);
+        return errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL;
+    }
     FileHandle file;
     file.value = descriptor;
-    IoError error = WriteAll(file, data, size);
+    error = WriteAll(file, data, size);
+    bool named = false;
     if (error == IoError::None) {
         std::string opened = "/proc/self/fd/" + std::to_string(descriptor);
-        if (linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) error = FromErrno(errno);
+        named = linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        if (!named) error = FromErrno(errno);
     }
     IoError closeError = CloseFile(file);
-    return error != IoError::None ? error : closeError;
+    if (error == IoError::None) error = closeError;
+    if (named && error != IoError::None) RemoveFile(path);
+    return error != IoError::AlreadyExists;
 #else
     (void)path;
     (void)data;
     (void)size;
-    return IoError::Other;
+    (void)error;
+    return false;
 #endif
 }
 

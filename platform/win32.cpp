@@ -278,8 +278,8 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 // Windows has no file without a name; the caller writes under a temporary one.
-IoError WriteUnnamedThenName(const std::string&, const char*, std::size_t) {
-    return IoError::Other;
+bool WriteUnnamedThenName(const std::string&, const char*, std::size_t, IoError&) {
+    return false;
 }
 
 void RemoveFile(const std::string& path) {

@@ -39,29 +39,35 @@ def prepare_destination(destination):
 
 
 def strace(options, source, destination):
-    command = ["strace", "-f", "-o", "/dev/null", *options, e2e.TOOL, source, destination]
+    command = ["strace", "-o", "/dev/null", *options, e2e.TOOL, source, destination]
     return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
 
 
-def call_counts(source, destination, calls):
-    """How many times the busiest of the tool's threads makes each call: strace
-    counts the calls of each thread on its own when it injects a fault."""
+def traced_calls(source, destination, calls):
+    """The calls of one complete run in order, each with the path of the file
+    it works on where it works on an open file: the tool is one thread, so
+    strace counts each call the same way when it injects a fault."""
     prepare_destination(destination)
     log = destination + ".trace"
-    command = ["strace", "-f", "-o", log, "-e", "trace=" + ",".join(calls), e2e.TOOL, source, destination]
+    command = ["strace", "-y", "-o", log, "-e", "trace=" + ",".join(calls), e2e.TOOL, source, destination]
     subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV,
                    check=True, timeout=60)
-    per_thread = {}
-    with open(log) as trace:
+    traced = []
+    with open(log, errors="replace") as trace:
         for line in trace:
-            match = re.match(r"(\d+)\s+(\w+)\(", line)
+            match = re.match(r"(\w+)\((?:\d+<([^>]*)>)?", line)
             if match:
-                per_thread[match.groups()] = per_thread.get(match.groups(), 0) + 1
+                traced.append(match.groups())
     os.remove(log)
-    counts = {}
-    for (_, call), count in per_thread.items():
-        counts[call] = max(counts.get(call, 0), count)
-    return counts
+    return traced
+
+
+def numbered(traced):
+    """Each call with its number among the calls of its name, from 1."""
+    seen = {}
+    for call, path in traced:
+        seen[call] = seen.get(call, 0) + 1
+        yield call, seen[call], path
 
 
 class InjectedFailures(unittest.TestCase):
@@ -96,45 +102,32 @@ class InjectedFailures(unittest.TestCase):
         self.assertEqual(e2e.snapshot(self.source), self.sealed, context)
 
     def test_killed_at_every_changing_call(self):
-        counts = call_counts(self.source, self.destination, CHANGING_CALLS)
-        tried = 0
-        missed = 0
-        for call, count in sorted(counts.items()):
-            for when in range(1, count + 1):
-                context = f"killed at {call} #{when}: "
-                prepare_destination(self.destination)
-                done = strace([f"--inject={call}:signal=KILL:when={when}"], self.source, self.destination)
-                if done.returncode == 0:
-                    # The two threads shared the work otherwise this time, and
-                    # neither made the call that often; the run must still be whole.
-                    missed += 1
-                else:
-                    tried += 1
-                self.check_consistent(context)
-                self.finish_and_compare(context)
-        print(f"\nkill points tried: {tried}, not reached: {missed} ({counts})", file=sys.stderr)
-        self.assertGreater(tried, 50)
-        self.assertLess(missed, tried // 10)
+        points = list(numbered(traced_calls(self.source, self.destination, CHANGING_CALLS)))
+        for call, when, _ in points:
+            context = f"killed at {call} #{when}: "
+            prepare_destination(self.destination)
+            done = strace([f"--inject={call}:signal=KILL:when={when}"], self.source, self.destination)
+            self.assertEqual(done.returncode, -9, context + "the run was not killed there")
+            self.check_consistent(context)
+            self.finish_and_compare(context)
+        print(f"\nkill points: {len(points)}", file=sys.stderr)
+        self.assertGreater(len(points), 50)
 
-    def test_full_disk_and_read_errors(self):
-        counts = call_counts(self.source, self.destination, ["write", "read"])
-        tried = 0
-        reported = 0
-        for call, error in (("write", "ENOSPC"), ("read", "EIO")):
-            for when in range(1, counts.get(call, 0) + 1):
-                context = f"{error} at {call} #{when}: "
-                prepare_destination(self.destination)
-                done = strace([f"--inject={call}:error={error}:when={when}"], self.source, self.destination)
-                failed = "移行しませんでした".encode("cp932") in done.stderr
-                if failed:
-                    reported += 1
-                    self.assertEqual(done.returncode, 1, context)
-                self.check_consistent(context)
-                self.finish_and_compare(context)
-                tried += 1
-        print(f"\nfailure points tried: {tried}", file=sys.stderr)
-        self.assertGreater(tried, 10)
-        self.assertGreater(reported, 5)
+    def test_full_disk_at_every_write_and_read_error_at_every_read(self):
+        points = [(call, when, "ENOSPC" if call == "write" else "EIO")
+                  for call, when, path in numbered(traced_calls(self.source, self.destination, ["write", "read"]))
+                  if path and path.startswith((self.destination + "/", self.source + "/"))]
+        self.assertEqual({call for call, _, _ in points}, {"write", "read"})
+        for call, when, error in points:
+            context = f"{error} at {call} #{when}: "
+            prepare_destination(self.destination)
+            done = strace([f"--inject={call}:error={error}:when={when}"], self.source, self.destination)
+            self.assertIn("移行しませんでした".encode("cp932"), done.stderr, context + "the failure was not reported")
+            self.assertEqual(done.returncode, 1, context)
+            self.check_consistent(context)
+            self.finish_and_compare(context)
+        print(f"\nfailure points: {len(points)}", file=sys.stderr)
+        self.assertGreater(len(points), 10)
 
 
 if __name__ == "__main__":

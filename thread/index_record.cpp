@@ -90,12 +90,11 @@ std::string FormatIndexRecord(const ThreadSummary& summary) {
 
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary) {
     std::string record = FormatIndexRecord(summary);
-    if (platform::WriteUnnamedThenName(indexFile, record.data(), record.size()) == platform::IoError::None) {
-        return platform::IoError::None;
-    }
+    platform::IoError error = platform::IoError::None;
+    if (platform::WriteUnnamedThenName(indexFile, record.data(), record.size(), error)) return error;
     std::string temporary = indexFile + kTemporarySuffix;
     platform::FileHandle file;
-    platform::IoError error = platform::CreateNewFile(temporary, platform::IfPresent::Replace, file);
+    error = platform::CreateNewFile(temporary, platform::IfPresent::Replace, file);
     if (error != platform::IoError::None) return error;
     error = platform::WriteAll(file, record.data(), record.size());
     platform::IoError closeError = platform::CloseFile(file);
