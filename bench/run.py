@@ -1,13 +1,21 @@
 #!/usr/bin/env python3
-"""Copy-speed benchmark: the converter against `cp -r` on the same inputs.
+"""Copy-speed benchmark: the converter against the floor and `cp -r`.
 
 Generates, from a fixed seed, a log tree of 5,000 threads over 3 hosts and
-20 boards (about 200 MB, CR LF and LF files mixed) and one 1 GB thread file,
-then converts and copies each into a fresh folder in alternation, with the page
-cache warm, and prints median wall times, the ratio tool/cp, MB/s and the
-tool's peak resident memory.
+20 boards (about 200 MB, CR LF and LF files mixed) and one 1 GB thread file.
+Builds the floor (bench/floor.cpp): a program that walks the same tree and
+makes only the file operations of a conversion, with no line work. Each round
+runs the tool, the floor and `cp -r` one after another, each into a folder
+never used before, and the benchmark prints median wall and CPU times, the
+ratios tool/floor and tool/cp, and the tool's peak resident memory (GNU time).
 
-    python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N]
+Warm: the page cache holds the inputs (a first round warms it and is not
+counted); the previous program's writes are flushed before each timed run.
+Cold, where the machine allows it (root and a writable
+/proc/sys/vm/drop_caches): the page cache is dropped before each timed run,
+and each time runs to the end of a `sync`, as a user's migration does.
+
+    python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N] [--modes warm,cold]
 """
 import argparse
 import os
@@ -106,67 +114,105 @@ def tree_size(root):
                for folder, _, names in os.walk(root) for name in names)
 
 
-def timed(command):
-    """Wall time and peak resident memory (KiB) of one command.
+DROP_CACHES = "/proc/sys/vm/drop_caches"
+PROGRAMS = ("tool", "floor", "cp")
+
+
+def cold_possible():
+    return os.geteuid() == 0 and os.access(DROP_CACHES, os.W_OK)
+
+
+def timed(command, cold):
+    """Wall time, CPU time (user and system) and peak resident memory (KiB)
+    of one command.
 
     GNU time starts the command from its own small process: a child forked
     from this Python process would carry Python's memory high-water mark.
     """
     report = os.path.join(WORK, "time-report")
-    os.sync()  # the previous round's writes are not this round's to flush
+    os.sync()  # the previous program's writes are not this one's to flush
+    if cold:
+        with open(DROP_CACHES, "w") as f:
+            f.write("3\n")
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
         start = time.perf_counter()
-        done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, *command],
+        done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report, *command],
                               stdin=devnull_in, stdout=devnull_out, stderr=subprocess.PIPE)
+        if cold:
+            os.sync()
         wall = time.perf_counter() - start
     with open(report) as f:
-        peak = int(f.read().split()[-1])
+        user, system, peak = f.read().split()[-3:]
     os.remove(report)
     if done.returncode != 0:
         sys.exit(f"{command[0]} failed: {done.stderr.decode('cp932', 'replace')}")
-    return wall, peak
+    return wall, float(user) + float(system), int(peak)
 
 
 def fresh(path):
     shutil.rmtree(path, ignore_errors=True)
 
 
-def measure(tool, source, work, rounds, keep_outputs):
-    """Median wall times of the tool and of cp -r, and the tool's peak memory.
+def commands(tool, floor, source, output):
+    return {"tool": [tool, source, output], "floor": [floor, source, output], "cp": ["cp", "-r", source, output]}
 
-    With keep_outputs, every round writes into folders of its own and all of
-    them are removed at the end: on ext4, files deleted moments before make
-    the next file creations slow (the inode allocator passes over recently
-    freed inodes), so removing thousands of files between rounds would time
-    the benchmark's own clean-up. A single big file has no such effect, and
-    keeping its copies would take gigabytes of disk.
+
+def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
+    """Median wall and CPU times of each program, and the tool's peak memory.
+
+    With keep_outputs, every run writes into a folder of its own and all of
+    them are removed at the end: on ext4, files deleted moments before make the
+    next file creations slow (the inode allocator passes over recently freed
+    inodes), so removing thousands of files between rounds would time the
+    benchmark's own clean-up. A single big file has no such effect, and keeping
+    its copies would take gigabytes of disk.
     """
-    tool_times, cp_times, peaks, outputs = [], [], [], []
-    for round_number in range(rounds + 1):  # round 0 warms the cache and is not counted
-        suffix = f"-{round_number}" if keep_outputs else ""
-        tool_out = os.path.join(work, "out-tool" + suffix)
-        cp_out = os.path.join(work, "out-cp" + suffix)
-        outputs += [tool_out, cp_out]
-        fresh(tool_out)
-        fresh(cp_out)
-        os.makedirs(tool_out)
-        wall, peak = timed([tool, source, tool_out])
-        cp_wall, _ = timed(["cp", "-r", source, cp_out])
-        if round_number:
-            tool_times.append(wall)
-            peaks.append(peak)
-            cp_times.append(cp_wall)
+    walls = {name: [] for name in PROGRAMS}
+    cpus = {name: [] for name in PROGRAMS}
+    peaks = []
+    outputs = []
+    first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
+    for round_number in range(first, rounds + 1):
+        made = []
+        for name in PROGRAMS:
+            output = os.path.join(work, f"out-{label}-{'cold' if cold else 'warm'}-{name}-{round_number}")
+            fresh(output)
+            if name != "cp":
+                os.makedirs(output)
+            wall, cpu, peak = timed(commands(tool, floor, source, output)[name], cold)
+            made.append(output)
+            if round_number:
+                walls[name].append(wall)
+                cpus[name].append(cpu)
+                if name == "tool":
+                    peaks.append(peak)
+        if keep_outputs:
+            outputs += made
+        else:
+            for output in made:
+                fresh(output)
     for output in outputs:
         fresh(output)
-    return statistics.median(tool_times), statistics.median(cp_times), max(peaks)
+    return ({name: statistics.median(walls[name]) for name in PROGRAMS},
+            {name: statistics.median(cpus[name]) for name in PROGRAMS}, max(peaks))
 
 
-def report(label, size, tool_time, cp_time, peak):
+def report(label, mode, size, walls, cpus, peak):
     mb = size / 1e6
-    print(f"{label}: {mb:.0f} MB")
-    print(f"  tool  median {tool_time:.3f} s  {mb / tool_time:7.0f} MB/s  peak RSS {peak / 1024:.1f} MiB")
-    print(f"  cp -r median {cp_time:.3f} s  {mb / cp_time:7.0f} MB/s")
-    print(f"  ratio tool/cp {tool_time / cp_time:.2f}")
+    print(f"{label}, {mode}: {mb:.0f} MB")
+    for name in PROGRAMS:
+        print(f"  {name:5} median wall {walls[name]:.3f} s  cpu {cpus[name]:.3f} s  "
+              f"{mb / walls[name]:7.0f} MB/s")
+    print(f"  ratio tool/floor {walls['tool'] / walls['floor']:.3f}  tool/cp {walls['tool'] / walls['cp']:.3f}"
+          f"  tool peak RSS {peak / 1024:.1f} MiB")
+    sys.stdout.flush()
+
+
+def build_floor(work):
+    floor = os.path.join(work, "floor")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor.cpp")
+    subprocess.run(["c++", "-O2", "-std=c++17", "-o", floor, source], check=True)
+    return floor
 
 
 def main():
@@ -175,14 +221,23 @@ def main():
     parser.add_argument("tool")
     parser.add_argument("--work", default=WORK)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--modes", default="warm,cold")
     args = parser.parse_args()
     WORK = args.work
     tool = os.path.abspath(args.tool)
     tree, big = generate(args.work)
+    floor = build_floor(args.work)
+    modes = args.modes.split(",")
+    if "cold" in modes and not cold_possible():
+        print(f"cold mode needs root and a writable {DROP_CACHES}; measuring warm only")
+        modes = [mode for mode in modes if mode != "cold"]
     count = sum(len([n for n in names if n.endswith(".dat")]) for _, _, names in os.walk(tree))
-    print(f"{count} threads; {args.rounds} timed rounds each, alternating, after one warm-up round")
-    report("tree", tree_size(tree), *measure(tool, tree, args.work, args.rounds, keep_outputs=True))
-    report("1 GB file", tree_size(big), *measure(tool, big, args.work, args.rounds, keep_outputs=False))
+    print(f"{count} threads; {args.rounds} timed rounds each of tool, floor and cp -r, one after another")
+    for mode in modes:
+        cold = mode == "cold"
+        report("tree", mode, tree_size(tree), *measure(tool, floor, tree, "tree", args.work, args.rounds, cold, True))
+        report("1 GB file", mode, tree_size(big),
+               *measure(tool, floor, big, "big", args.work, args.rounds, cold, False))
 
 
 if __name__ == "__main__":

@@ -23,7 +23,7 @@ TextReader::TextReader(FileHandle file, std::vector<char>& buffer) : file_(file)
 
 bool TextReader::NextLines(char*& begin, char*& end) {
     while (!inputEnded_) {
-        std::size_t fresh = end_;
+        std::size_t fresh = end_ - begin_;  // where ReadMore puts what it reads
         if (!ReadMore()) return false;
         char* lastLineFeed = LastLineFeed(buffer_.data() + fresh, buffer_.data() + end_);
         if (lastLineFeed == nullptr) continue;
@@ -42,7 +42,7 @@ bool TextReader::NextLines(char*& begin, char*& end) {
 }
 
 // Keeps the unfinished line at the front, grows the buffer if that line
-// fills it, and reads behind it, always leaving one byte spare.
+// fills it, and reads behind it, always leaving kSpare bytes.
 bool TextReader::ReadMore() {
     if (error_ != IoError::None) return false;
     std::size_t pending = end_ - begin_;
@@ -51,9 +51,9 @@ bool TextReader::ReadMore() {
         begin_ = 0;
         end_ = pending;
     }
-    if (end_ + 1 >= buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    while (end_ + kSpare >= buffer_.size()) buffer_.resize(buffer_.size() * 2);
     std::size_t count = 0;
-    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - 1 - end_, count);
+    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - kSpare - end_, count);
     if (error_ != IoError::None) return false;
     if (count == 0) {
         inputEnded_ = true;
