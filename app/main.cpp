@@ -32,10 +32,19 @@ void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, c
     }
 }
 
+// Folders that failed are counted apart from threads, and only when there are any.
 void WriteSummary(const RunTally& tally) {
-    platform::WriteLine(stderr, {text::kSummaryMigrated, std::to_string(tally.migrated), text::kSummaryPassedOver,
-                                 std::to_string(tally.passedOver), text::kSummaryFailed, std::to_string(tally.failed),
-                                 text::kSummaryEnd});
+    std::string migrated = std::to_string(tally.migrated);
+    std::string passedOver = std::to_string(tally.passedOver);
+    std::string failed = std::to_string(tally.failed);
+    if (tally.failedFolders == 0) {
+        platform::WriteLine(stderr, {text::kSummaryMigrated, migrated, text::kSummaryPassedOver, passedOver,
+                                     text::kSummaryFailed, failed, text::kSummaryEnd});
+        return;
+    }
+    platform::WriteLine(stderr, {text::kSummaryMigrated, migrated, text::kSummaryPassedOver, passedOver,
+                                 text::kSummaryFailed, failed, text::kSummaryFolders,
+                                 std::to_string(tally.failedFolders), text::kSummaryEnd});
 }
 
 void PromptAndWait() {
@@ -64,5 +73,5 @@ int main(int argc, char** argv) {
     ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
     WriteSummary(tally);
     PromptAndWait();
-    return tally.failed > 0 ? 1 : 0;
+    return tally.failed > 0 || tally.failedFolders > 0 ? 1 : 0;
 }

@@ -5,8 +5,8 @@ Generates, from a fixed seed, a log tree of 5,000 threads over 3 hosts and
 20 boards (about 200 MB, CR LF and LF files mixed) and one 1 GB thread file.
 Builds the floor (bench/floor.cpp): a program that walks the same tree and
 makes only the file operations of a conversion, with no line work. Each round
-runs the tool, the floor and `cp -r` one after another, each into a folder
-never used before, and the benchmark prints median wall and CPU times, the
+runs the tool, the floor and `cp -r` one after another, each first in turn,
+each into a folder never used before, and the benchmark prints median wall and CPU times, the
 ratios tool/floor and tool/cp, and the tool's peak resident memory (GNU time).
 
 Warm: the page cache holds the inputs (a first round warms it and is not
@@ -174,7 +174,9 @@ def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
     first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
     for round_number in range(first, rounds + 1):
         made = []
-        for name in PROGRAMS:
+        # Each program goes first in turn, so that none always meets the file
+        # system as the one before it left it.
+        for name in PROGRAMS[round_number % 3:] + PROGRAMS[:round_number % 3]:
             output = os.path.join(work, f"out-{label}-{'cold' if cold else 'warm'}-{name}-{round_number}")
             fresh(output)
             if name != "cp":

@@ -26,6 +26,9 @@ inline ConsolePiece AsPath(std::string_view path) {
     return piece;
 }
 
+// Writes the pieces, and a newline when `endLine` says so, as the stream's
+// console shows them, and flushes the stream. One per platform.
+void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine);
 // Writes the pieces, then a newline, then flushes the stream.
 void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.

@@ -76,13 +76,10 @@ bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t
 IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
-// Chooses how the console shows the tool's Shift_JIS texts. On POSIX, when the
-// locale's character set is UTF-8, they are converted to UTF-8; otherwise, and
-// always on Windows, the console gets the Shift_JIS bytes.
+// Chooses how the console shows the tool's Shift_JIS texts: on POSIX, when the
+// locale's character set is UTF-8, they are converted to UTF-8. On Windows
+// each stream that is a console gets its text through the console's own
+// wide-character interface; a stream that is a file or a pipe gets the bytes.
 void SetUpConsole();
-bool ConsoleConvertsText();
-// Appends Shift_JIS text as the console shows it; a byte that does not
-// convert is shown as U+FFFD and the rest of the text goes on.
-void AppendConsoleText(std::string_view shiftJis, std::string& line);
 
 }  // namespace platform

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/console.h"
+
 namespace platform {
 
 const char kSeparator = '/';
@@ -55,15 +57,11 @@ void SetUpConsole() {
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) consoleConverter = iconv_open("UTF-8", "CP932");
 }
 
-bool ConsoleConvertsText() {
-    return consoleConverter != reinterpret_cast<iconv_t>(-1);
-}
+namespace {
 
-void AppendConsoleText(std::string_view shiftJis, std::string& line) {
-    if (!ConsoleConvertsText()) {
-        line.append(shiftJis);
-        return;
-    }
+// Appends Shift_JIS text as UTF-8; a byte that does not convert is shown as
+// U+FFFD and the rest of the text goes on.
+void AppendUtf8(std::string_view shiftJis, std::string& line) {
     char* in = const_cast<char*>(shiftJis.data());
     std::size_t inLeft = shiftJis.size();
     char chunk[256];
@@ -79,6 +77,23 @@ void AppendConsoleText(std::string_view shiftJis, std::string& line) {
             iconv(consoleConverter, nullptr, nullptr, nullptr, nullptr);
         }
     }
+}
+
+}  // namespace
+
+void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+    bool convert = consoleConverter != reinterpret_cast<iconv_t>(-1);
+    std::string line;
+    for (const ConsolePiece& piece : pieces) {
+        if (piece.isText && convert) {
+            AppendUtf8(piece.bytes, line);
+        } else {
+            line.append(piece.bytes);
+        }
+    }
+    if (endLine) line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
 }
 
 bool StartSearch(const std::string& folder, DirectorySearch& search) {

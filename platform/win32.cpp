@@ -6,6 +6,12 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "platform/console.h"
 // windows.h names a function of its own ReplaceFile.
 #undef ReplaceFile
 
@@ -115,15 +121,72 @@ std::size_t RootLength(const std::wstring& path) {
 
 }  // namespace
 
-// The Windows console shows the Shift_JIS bytes as they are.
 void SetUpConsole() {}
 
-bool ConsoleConvertsText() {
-    return false;
+namespace {
+
+// The console behind a standard stream, or nullptr when the stream is a file
+// or a pipe.
+HANDLE ConsoleOf(std::FILE* stream) {
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return nullptr;
+    return handle;
 }
 
-void AppendConsoleText(std::string_view shiftJis, std::string& line) {
-    line.append(shiftJis);
+// Appends bytes of a code page as UTF-16, one character at a time, so that a
+// byte that does not convert becomes U+FFFD and the rest goes on.
+void AppendWide(std::string_view bytes, UINT codePage, std::wstring& wide) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        wchar_t converted[4];
+        int count = 0;
+        std::size_t length = 1;
+        for (; length <= 4 && at + length <= bytes.size(); ++length) {
+            count = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data() + at, static_cast<int>(length),
+                                        converted, 4);
+            if (count > 0) break;
+        }
+        if (count > 0) {
+            wide.append(converted, static_cast<std::size_t>(count));
+            at += length;
+        } else {
+            wide.push_back(L'\xFFFD');
+            ++at;
+        }
+    }
+}
+
+constexpr UINT kShiftJis = 932;
+
+}  // namespace
+
+// On a console the line goes out as UTF-16, whatever the console's code page:
+// the tool's texts and the titles are Shift_JIS, paths are in the code page the
+// command line came in. A file or a pipe gets the bytes as they are, with the
+// C runtime's CR LF line ends.
+void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+    std::fflush(stream);
+    HANDLE console = ConsoleOf(stream);
+    if (console == nullptr) {
+        std::string line;
+        for (const ConsolePiece& piece : pieces) line.append(piece.bytes);
+        if (endLine) line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stream);
+        std::fflush(stream);
+        return;
+    }
+    std::wstring line;
+    for (const ConsolePiece& piece : pieces) AppendWide(piece.bytes, piece.isText ? kShiftJis : CP_ACP, line);
+    if (endLine) line += L"\r\n";
+    const wchar_t* left = line.data();
+    DWORD leftCount = static_cast<DWORD>(line.size());
+    while (leftCount > 0) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, left, leftCount, &written, nullptr) || written == 0) break;
+        left += written;
+        leftCount -= written;
+    }
 }
 
 bool StartSearch(const std::string& folder, DirectorySearch& search) {

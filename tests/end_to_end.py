@@ -98,8 +98,11 @@ def completion(title, url):
     return sj("「") + title + sj("」(") + url.encode() + sj(")を移行しました") + b"\n"
 
 
-def summary(migrated, passed, failed):
-    return sj(f"移行したスレッド: {migrated}件、移行済みのためとばしたスレッド: {passed}件、失敗したスレッド: {failed}件\n")
+def summary(migrated, passed, failed, folders=0):
+    line = f"移行したスレッド: {migrated}件、移行済みのためとばしたスレッド: {passed}件、失敗したスレッド: {failed}件"
+    if folders:
+        line += f"、移行できなかったフォルダ: {folders}件"
+    return sj(line + "\n")
 
 
 TITLE = sj("テスト")
@@ -407,13 +410,15 @@ class Failures(ToolCase):
         self.assertTrue(err.endswith(summary(0, 0, 2)))
         self.assertEqual(files_below(self.destination), {})
 
-    def test_thread_without_read_permission_is_reported(self):
+    def test_thread_and_folder_without_read_permission_are_reported(self):
         if os.geteuid() != 0 or WINE is not None:
             self.skipTest("needs root to run the tool as another user, and a POSIX program")
         nobody = 65534
         self.thread("h/b/1.dat", FIRST + b"\n")
         self.thread("h/b/2.dat", SECOND + b"\n")
+        self.thread("h/b/closed/3.dat", SECOND + b"\n")
         os.chmod(os.path.join(self.source, "h/b/1.dat"), 0)
+        os.chmod(os.path.join(self.source, "h/b/closed"), 0)
         os.chmod(self.root, 0o755)
         os.chown(self.destination, nobody, nobody)
         # A copy of the tool that the other user can reach wherever the
@@ -423,9 +428,11 @@ class Failures(ToolCase):
         self.seal_source()
         rc, out, err = run(self.source, self.destination, user=nobody, tool=tool, cwd=self.root)
         self.assertEqual(rc, 1)
+        # The folder is counted apart from the threads.
         self.assertEqual(err, BANNER + sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                         native(os.path.join(self.source, "h/b/1.dat")).encode() + sj(" (アクセスが拒否されました)\n") +
-                         summary(1, 0, 1))
+                         os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
+                         sj("フォルダを開けないため、その中は移行しませんでした: ") +
+                         os.path.join(self.source, "h/b/closed").encode() + b"\n" + summary(1, 0, 1, folders=1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 
     def test_path_longer_than_windows_takes_fails_that_thread(self):
@@ -504,8 +511,9 @@ class Failures(ToolCase):
         os.symlink(os.path.join(self.source, "h"), os.path.join(self.destination, "h"))
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
-        self.assertEqual(rc, 1)
-        self.assertIn(sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: "), err)
+        self.assertEqual((rc, out), (1, PROMPT))
+        self.assertEqual(err, BANNER + sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: ") +
+                         native(os.path.join(self.destination, "h")).encode() + b"\n" + summary(0, 0, 0, folders=1))
 
     def test_missing_destination_folder_fails_each_thread(self):
         self.thread("h/b/1.dat", FIRST + b"\n")

@@ -65,6 +65,8 @@ inline constexpr char kSummaryMigrated[] = "\210\332\215s\202\265\202\275\203X\2
 inline constexpr char kSummaryPassedOver[] = "\214\217\201A\210\332\215s\215\317\202\335\202\314\202\275\202\337\202\306\202\316\202\265\202\275\203X\203\214\203b\203h: ";
 // 件、失敗したスレッド: 
 inline constexpr char kSummaryFailed[] = "\214\217\201A\216\270\224s\202\265\202\275\203X\203\214\203b\203h: ";
+// 件、移行できなかったフォルダ: 
+inline constexpr char kSummaryFolders[] = "\214\217\201A\210\332\215s\202\305\202\253\202\310\202\251\202\301\202\275\203t\203H\203\213\203_: ";
 // 件
 inline constexpr char kSummaryEnd[] = "\214\217";
 

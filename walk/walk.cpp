@@ -51,7 +51,7 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
     platform::DirectorySearch search;
     if (!platform::StartSearch(sourceFolder, search)) {
         platform::WriteLine(stderr, {text::kFolderUnreadable, platform::AsPath(sourceFolder)});
-        ++tally.failed;
+        ++tally.failedFolders;
         return Continue;
     }
     platform::DirectoryEntry entry;
@@ -85,7 +85,7 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     platform::CreateFolder(childDestination);
     if (platform::FolderAncestry(childDestination, ancestry) && Contains(ancestry, sourceRootIdentity)) {
         platform::WriteLine(stderr, {text::kFolderIntoSource, platform::AsPath(childDestination)});
-        ++tally.failed;
+        ++tally.failedFolders;
         return false;
     }
     return true;

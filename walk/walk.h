@@ -10,7 +10,8 @@ enum ConvertResult { Continue = 0, Abort = 1 };
 struct RunTally {
     long long migrated = 0;
     long long passedOver = 0;
-    long long failed = 0;
+    long long failed = 0;          // threads
+    long long failedFolders = 0;   // folders that could not be opened or were not walked
 };
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
