@@ -286,10 +286,7 @@ class Conversion(ToolCase):
         scratch = tempfile.mkdtemp(dir=self.root)
         _, out, _ = run(self.source, scratch)
         shutil.rmtree(scratch)
-        folder = native(os.path.join(self.source, rel)).replace("\\", "/") + "/"
-        paths = [line[len(sj("変換中:")):].decode().replace("\\", "/") for line in out.splitlines()
-                 if line.startswith(sj("変換中:"))]
-        listing = [path[len(folder):] for path in paths if path.startswith(folder)]
+        listing = [path[len(rel) + 1:] for path in walk_order(out, self.source) if path.startswith(rel + "/")]
         self.assertEqual(sorted(listing), sorted(os.listdir(os.path.join(self.source, rel))))
         return listing
 
@@ -364,6 +361,42 @@ class Conversion(ToolCase):
         self.assertEqual(rc, 0)
         self.assertEqual(read(os.path.join(self.destination, "z/b/4.idx")),
                          index(title, "http://z/test/read.cgi/b/4/", 1, "", "t", ""))
+
+
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "Log")
+# Each thread of the sample log folder: its title and URL.
+EXAMPLE_THREADS = {
+    "bbs.example.net/game/board/1200000000.dat":
+        ("深い板のスレッド", "http://bbs.example.net/test/read.cgi/game/board/1200000000/"),
+    "news.example.jp/news/1083456789.dat":
+        ("ニュース速報テスト", "http://news.example.jp/test/read.cgi/news/1083456789/"),
+    "news.example.jp/news/1090000000.dat":
+        ("四桁の年のスレッド", "http://news.example.jp/test/read.cgi/news/1090000000/"),
+    "news.example.jp/tech/1100000000.dat": ("C++で書くツール", "http://news.example.jp/test/read.cgi/tech/1100000000/"),
+}
+
+
+def walk_order(out, source):
+    """The threads in the order the tool met them, as its progress lines give them."""
+    folder = native(source).replace("\\", "/") + "/"
+    paths = [line[len(sj("変換中:")):].decode().replace("\\", "/") for line in out.splitlines()
+             if line.startswith(sj("変換中:"))]
+    return [path[len(folder):] for path in paths if path.startswith(folder)]
+
+
+class SampleLogFolder(ToolCase):
+    def test_whole_dialogue_of_the_sample(self):
+        source = os.path.abspath(EXAMPLES)
+        rc, out, err = run(source, self.destination)
+        order = walk_order(out, source)
+        self.assertEqual(sorted(order), sorted(EXAMPLE_THREADS))
+        expected = b""
+        for rel in order:
+            title, url = EXAMPLE_THREADS[rel]
+            expected += progress(os.path.join(source, rel)) + completion(sj(title), url)
+        self.assertEqual((rc, out, err), (0, expected + PROMPT, BANNER + summary(4, 0, 0)))
+        self.assertEqual(sorted(files_below(self.destination)),
+                         sorted(rel[:-4] + end for rel in EXAMPLE_THREADS for end in (".dat", ".idx")))
 
 
 class Utf8Console(ToolCase):
