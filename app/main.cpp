@@ -3,8 +3,8 @@
 #include <string>
 
 #include "platform/console.h"
-#include "texts/japanese.h"
 #include "platform/platform.h"
+#include "texts/japanese.h"
 #include "walk/walk.h"
 
 namespace {

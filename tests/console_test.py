@@ -71,6 +71,18 @@ class Console(unittest.TestCase):
             self.assertNotIn(e2e.sj("変換中:"), shown)
             self.assertEqual(len(e2e.files_below(destination)), 2 * len(e2e.EXAMPLE_THREADS))
 
+    def test_byte_that_does_not_convert_is_shown_as_replacement(self):
+        with tempfile.TemporaryDirectory() as work:
+            source = os.path.join(work, "morvo")
+            destination = os.path.join(work, "tessiva")
+            os.makedirs(destination)
+            title = e2e.sj("板") + b"\x81 ok"  # a lead byte without its trail byte
+            e2e.write(os.path.join(source, "h", "b", "1.dat"), b"a<>b<>c d<>e<>" + title + b"\n")
+            status, answered, shown = converse(source, destination, utf8("リターンキーを押してください"), b"\r")
+            self.assertEqual((status, answered), (0, True), shown)
+            self.assertIn(utf8("「板\ufffd ok」(http://h/test/read.cgi/b/1/)を移行しました"), shown)
+            self.assertEqual(e2e.read(os.path.join(destination, "h", "b", "1.dat")), b"a<>b<>c d<>e<>" + title + b"\n")
+
 
 if __name__ == "__main__":
     if sys.argv[1] != "--wine":

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "texts/japanese.h"
 #include "platform/platform.h"
+#include "texts/japanese.h"
 #include "thread/thread.h"
 
 namespace {
