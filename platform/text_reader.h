@@ -22,11 +22,12 @@ public:
     TextReader(FileHandle file, std::vector<char>& buffer);
 
     // Gives the next lines: from `begin` up to and including the last LF read,
-    // or, once the input has ended, the rest (the last line, without LF). At
-    // least kSpare bytes past `end` belong to the buffer, so a caller may put
-    // an LF after a last line in place, and read whole chunks past the end. A line longer than the buffer makes it
-    // grow. The bytes are the caller's to change until the next call. False at
-    // the end of the input or on a read error.
+    // or, once the input has ended, the rest (the last line, without LF). A
+    // line longer than the buffer makes it grow. At least kSpare bytes past
+    // `end` belong to the buffer, so a caller may put an LF after a last line
+    // in place and read whole chunks past the end. The bytes are the caller's
+    // to change until the next call. False at the end of the input or on a
+    // read error.
     bool NextLines(char*& begin, char*& end);
 
     // False when no NUL byte is among the lines last handed out.

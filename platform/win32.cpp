@@ -6,14 +6,14 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// windows.h names a function of its own ReplaceFile.
+#undef ReplaceFile
 
 #include <io.h>
 
 #include <cstdio>
 
 #include "platform/console.h"
-// windows.h names a function of its own ReplaceFile.
-#undef ReplaceFile
 
 namespace platform {
 

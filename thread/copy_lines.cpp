@@ -68,8 +68,8 @@ std::string_view TitleOf(std::string_view firstLine) {
 
 // Keeps the lines of [begin, end) that have two bytes or more, each ended by
 // LF alone and cut at its first NUL, packed from `begin` on; gives the end of
-// what was kept. The bytes past the kept lines are left undefined. Notes where each kept line starts. Stops after a first line
-// whose title is too long, which `brokenTitle` then says.
+// what was kept, and notes where each kept line starts. Stops after a first
+// line whose title is too long, which `brokenTitle` then says.
 char* KeepLines(char* begin, char* end, bool mayHoldNul, TransferBuffers& buffers, ThreadSummary& summary,
                 bool& brokenTitle) {
     char* in = begin;
