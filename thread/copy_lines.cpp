@@ -74,6 +74,7 @@ char* KeepLines(char* begin, char* end, bool mayHoldNul, TransferBuffers& buffer
                 bool& brokenTitle) {
     char* in = begin;
     char* out = begin;
+    long long postCount = summary.postCount;  // a local: a store through `out` could be any field
     buffers.lineStarts.clear();
     LineFeedFinder lineFeeds(begin, end);
     while (in < end) {
@@ -89,16 +90,17 @@ char* KeepLines(char* begin, char* end, bool mayHoldNul, TransferBuffers& buffer
             if (out != in) std::memmove(out, in, size);
             out[size] = '\n';
             buffers.lineStarts.push_back(static_cast<std::size_t>(out - begin));
-            if (++summary.postCount == 1) {
+            if (++postCount == 1) {
                 std::string_view title = TitleOf(std::string_view(out, size));
                 summary.title.assign(title);
                 brokenTitle = title.size() > kTitleLimit;
+                if (brokenTitle) return out + size + 1;  // postCount is not used after a broken title
             }
             out += size + 1;
-            if (brokenTitle) break;
         }
         in = lineEnd + 1;
     }
+    summary.postCount = postCount;
     return out;
 }
 
