@@ -31,11 +31,13 @@ def build_source(source):
 
 
 def prepare_destination(destination):
-    """An earlier run already indexed 6.dat."""
+    """An earlier run already indexed 6.dat, and left a copy of 4.dat without
+    an index, which is replaced through a temporary name."""
     if os.path.exists(destination):
         shutil.rmtree(destination)
     e2e.write(os.path.join(destination, "h2/a/b/6.dat"), b"copied before")
     e2e.write(os.path.join(destination, "h2/a/b/6.idx"), b"indexed before")
+    e2e.write(os.path.join(destination, "h1/tech/4.dat"), b"stale copy")
 
 
 def strace(options, source, destination):
