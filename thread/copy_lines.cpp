@@ -94,7 +94,10 @@ char* KeepLines(char* begin, char* end, bool mayHoldNul, TransferBuffers& buffer
                 std::string_view title = TitleOf(std::string_view(out, size));
                 summary.title.assign(title);
                 brokenTitle = title.size() > kTitleLimit;
-                if (brokenTitle) return out + size + 1;  // postCount is not used after a broken title
+                if (brokenTitle) {
+                    summary.postCount = postCount;
+                    return out + size + 1;
+                }
             }
             out += size + 1;
         }
