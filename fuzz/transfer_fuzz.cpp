@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "thread/keep_lines.h"
 #include "thread/thread.h"
 
 namespace {
@@ -58,6 +59,16 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
 }
 
+// The input as one block through a line filter: the kept bytes, the post count, the title.
+std::string FilterWhole(const std::string& input, LineFilter filter) {
+    std::string buffer = input + std::string(64, '\n');
+    ThreadSummary summary;
+    bool brokenTitle = false;
+    bool mayHoldNul = input.find('\0') != std::string::npos;
+    char* end = KeepLines(buffer.data(), buffer.data() + input.size(), mayHoldNul, filter, summary, brokenTitle);
+    return std::string(buffer.data(), end) + "|" + std::to_string(summary.postCount) + "|" + summary.title;
+}
+
 std::string folder;
 
 }  // namespace
@@ -73,6 +84,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
+    if (LineFilterRuns(LineFilter::Wide)) {
+        Require(FilterWhole(input, LineFilter::Wide) == FilterWhole(input, LineFilter::OneByOne),
+                "both line filters keep the same lines");
+    }
     std::string source = folder + "/src/1.dat";
     std::string destination = folder + "/dst/h/1.dat";
     std::string indexFile = folder + "/dst/h/1.idx";

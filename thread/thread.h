@@ -57,10 +57,9 @@ std::string FormatIndexRecord(const ThreadSummary& summary);
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary);
 
 // The line buffer of a run, made once and used for every thread, so a thread
-// costs no allocation; and where each kept line of the last block starts.
+// costs no allocation.
 struct TransferBuffers {
     std::vector<char> lines;
-    std::vector<std::size_t> lineStarts;
 };
 
 // How the copy of one thread's lines ended.

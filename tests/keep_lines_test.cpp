@@ -1,0 +1,128 @@
+// The line filter, both ways of running it, against a plain model on random
+// blocks dense in LF, CR and NUL, so that short lines and CR LF pairs fall on
+// every edge of the wide filter's 64-byte chunks.
+#include "thread/keep_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Kept {
+    std::string bytes;
+    long long postCount = 0;
+    std::string title;
+    bool brokenTitle = false;
+};
+
+// What the filter must give for `block`, after `postsBefore` posts.
+Kept Model(const std::string& block, long long postsBefore) {
+    Kept kept;
+    kept.postCount = postsBefore;
+    std::size_t start = 0;
+    while (start < block.size()) {
+        std::size_t lineFeed = block.find('\n', start);
+        bool hasLineFeed = lineFeed != std::string::npos;
+        std::string line = block.substr(start, hasLineFeed ? lineFeed - start : std::string::npos);
+        start = hasLineFeed ? lineFeed + 1 : block.size();
+        if (hasLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+        line = line.substr(0, line.find('\0'));
+        if (line.size() < 2) continue;
+        kept.bytes += line + "\n";
+        if (++kept.postCount > 1) continue;
+        std::size_t mark = line.rfind('>');
+        kept.title = mark == std::string::npos ? "" : line.substr(mark + 1);
+        kept.brokenTitle = kept.title.size() > kTitleLimit;
+        if (kept.brokenTitle) break;
+    }
+    return kept;
+}
+
+// Runs the filter on `block` in a buffer whose 64 spare bytes hold `spare`,
+// and checks that nothing past the block was written.
+Kept RunFilter(LineFilter filter, const std::string& block, long long postsBefore, const std::string& spare) {
+    std::string buffer = block + spare;
+    ThreadSummary summary;
+    summary.postCount = postsBefore;
+    Kept kept;
+    bool mayHoldNul = block.find('\0') != std::string::npos;
+    char* begin = buffer.data();
+    char* end = KeepLines(begin, begin + block.size(), mayHoldNul, filter, summary, kept.brokenTitle);
+    kept.bytes.assign(begin, end);
+    kept.postCount = summary.postCount;
+    kept.title = summary.title;
+    // The last line, when it has no LF, gets one in place, which may fall just past the block.
+    std::size_t untouched = block.size() + (block.empty() || block.back() == '\n' ? 0 : 1);
+    EXPECT_EQ(buffer.substr(untouched), spare.substr(untouched - block.size()));
+    return kept;
+}
+
+std::string RandomBytes(std::mt19937& random, std::size_t size, const std::string& alphabet) {
+    std::string bytes(size, ' ');
+    for (char& byte : bytes) byte = alphabet[random() % alphabet.size()];
+    return bytes;
+}
+
+// A block of random lines, some short, some long, some with CR or NUL, of
+// which the last may lack its LF.
+std::string RandomBlock(std::mt19937& random, bool withNul) {
+    static const std::string kLineBytes = std::string("abc>>\r\0\x81\x40", 9);
+    std::string alphabet = withNul ? kLineBytes : kLineBytes.substr(0, 6) + kLineBytes.substr(7);
+    std::string block;
+    std::size_t lines = random() % 40;
+    for (std::size_t line = 0; line < lines; ++line) {
+        std::size_t size = random() % 4 == 0 ? random() % 200 : random() % 5;
+        block += RandomBytes(random, size, alphabet);
+        if (random() % 3 == 0) block += '\r';
+        if (line + 1 < lines || random() % 2 == 0) block += '\n';
+    }
+    return block;
+}
+
+void CheckAgainstModel(LineFilter filter) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        bool withNul = round % 4 == 0;
+        std::string block = RandomBlock(random, withNul);
+        long long postsBefore = round % 3 == 0 ? 0 : 7;
+        std::string spare = RandomBytes(random, 64, std::string("\n\r\0x", 4));
+        Kept expected = Model(block, postsBefore);
+        Kept got = RunFilter(filter, block, postsBefore, spare);
+        ASSERT_EQ(got.bytes, expected.bytes) << "round " << round;
+        ASSERT_EQ(got.postCount, expected.postCount) << "round " << round;
+        ASSERT_EQ(got.title, expected.title) << "round " << round;
+        ASSERT_EQ(got.brokenTitle, expected.brokenTitle) << "round " << round;
+    }
+}
+
+TEST(KeepLines, LineByLineMatchesTheModel) {
+    CheckAgainstModel(LineFilter::OneByOne);
+}
+
+TEST(KeepLines, WideMatchesTheModel) {
+    if (!LineFilterRuns(LineFilter::Wide)) GTEST_SKIP() << "this processor cannot run the wide filter";
+    CheckAgainstModel(LineFilter::Wide);
+}
+
+// Short lines and CR LF pairs at each place around a chunk's edge, one at a time.
+TEST(KeepLines, ShortLinesAroundChunkEdges) {
+    const std::vector<std::string> pieces = {"\n", "x\n", "\r\n", "x\r\n", "\r\r\n", "xy\r\n", "xy\n", "\rx\n"};
+    for (LineFilter filter : {LineFilter::OneByOne, LineFilter::Wide}) {
+        if (!LineFilterRuns(filter)) continue;
+        for (std::size_t offset = 56; offset < 72; ++offset) {
+            for (const std::string& piece : pieces) {
+                std::string block = "a>t\n" + std::string(offset - 4, 'p') + "\n" + piece + "q\r\n" +
+                                    std::string(130, 'r') + "\n" + piece;
+                Kept expected = Model(block, 0);
+                Kept got = RunFilter(filter, block, 0, std::string(64, '\n'));
+                EXPECT_EQ(got.bytes, expected.bytes) << offset << " " << piece.size();
+                EXPECT_EQ(got.postCount, expected.postCount) << offset << " " << piece.size();
+            }
+        }
+    }
+}
+
+}  // namespace
