@@ -64,8 +64,7 @@ std::string FilterWhole(const std::string& input, LineFilter filter) {
     std::string buffer = input + std::string(64, '\n');
     ThreadSummary summary;
     bool brokenTitle = false;
-    bool mayHoldNul = input.find('\0') != std::string::npos;
-    char* end = KeepLines(buffer.data(), buffer.data() + input.size(), mayHoldNul, filter, summary, brokenTitle);
+    char* end = KeepLines(buffer.data(), buffer.data() + input.size(), filter, summary, brokenTitle);
     return std::string(buffer.data(), end) + "|" + std::to_string(summary.postCount) + "|" + summary.title;
 }
 

@@ -30,14 +30,12 @@ bool TextReader::NextLines(char*& begin, char*& end) {
         begin = buffer_.data();
         end = lastLineFeed + 1;
         begin_ = static_cast<std::size_t>(end - begin);
-        mayHoldNul_ = std::memchr(begin, '\0', begin_) != nullptr;
         return true;
     }
     if (begin_ == end_) return false;
     begin = buffer_.data() + begin_;
     end = buffer_.data() + end_;
     begin_ = end_;
-    mayHoldNul_ = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin)) != nullptr;
     return true;
 }
 

@@ -30,8 +30,6 @@ public:
     // read error.
     bool NextLines(char*& begin, char*& end);
 
-    // False when no NUL byte is among the lines last handed out.
-    bool mayHoldNul() const { return mayHoldNul_; }
     IoError error() const { return error_; }
 
 private:
@@ -42,7 +40,6 @@ private:
     std::size_t begin_ = 0;  // the unfinished line kept from the last block
     std::size_t end_ = 0;
     bool inputEnded_ = false;
-    bool mayHoldNul_ = false;
     IoError error_ = IoError::None;
 };
 

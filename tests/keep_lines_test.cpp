@@ -48,9 +48,8 @@ Kept RunFilter(LineFilter filter, const std::string& block, long long postsBefor
     ThreadSummary summary;
     summary.postCount = postsBefore;
     Kept kept;
-    bool mayHoldNul = block.find('\0') != std::string::npos;
     char* begin = buffer.data();
-    char* end = KeepLines(begin, begin + block.size(), mayHoldNul, filter, summary, kept.brokenTitle);
+    char* end = KeepLines(begin, begin + block.size(), filter, summary, kept.brokenTitle);
     kept.bytes.assign(begin, end);
     kept.postCount = summary.postCount;
     kept.title = summary.title;

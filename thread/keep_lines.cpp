@@ -126,7 +126,7 @@ char* AfterLastLineFeed(char* begin, char* end) {
 // started there needs.
 class WideLinePacker {
 public:
-    explicit WideLinePacker(char* out) : out_(out) {}
+    MORVO_WIDE_TARGET explicit WideLinePacker(char* out) : out_(out), smallest_(_mm512_set1_epi8(-1)) {}
 
     // Packs the chunk at `in`, of `size` bytes (all 64 but for the last of a
     // block), which holds `bytes`; `nextIsLineFeed` is true when the byte just
@@ -152,12 +152,14 @@ public:
             _mm512_mask_storeu_epi8(out_, _bzhi_u64(~std::uint64_t{0}, keptCount), packed);
         }
         out_ += keptCount;
+        smallest_ = _mm512_mask_min_epu8(smallest_, inChunk, smallest_, bytes);
         lastLineFeeds_ = lineFeeds;
         lastReturns_ = returns;
     }
 
     char* out() const { return out_; }
     long long posts() const { return posts_; }
+    MORVO_WIDE_TARGET bool sawNul() const { return _mm512_testn_epi8_mask(smallest_, smallest_) != 0; }
 
 private:
     // The LFs that end a line of fewer than two bytes: one right after an LF,
@@ -191,13 +193,35 @@ private:
 
     char* out_;
     long long posts_ = 0;
+    __m512i smallest_;  // the smallest byte at each place, which shows a NUL
     std::uint64_t lastLineFeeds_ = std::uint64_t{1} << 63;  // the first chunk starts a line
     std::uint64_t lastReturns_ = 0;
 };
 
-// Packs the lines of [in, end), each ending with LF, with no NUL among them,
-// from `out` on, which is not past `in`; gives the end of what was packed.
-// Reads up to 63 bytes past `end`, and writes nothing at or past it.
+// Cuts each line of [begin, end), all ending with LF, at its first NUL, and
+// drops those left with fewer than two bytes; gives the new end.
+char* CutAtNuls(char* begin, char* end, long long& postCount) {
+    char* out = begin;
+    for (char* in = begin; in < end;) {
+        auto* lineFeed = static_cast<char*>(std::memchr(in, '\n', static_cast<std::size_t>(end - in)));
+        auto size = static_cast<std::size_t>(lineFeed - in);
+        const void* nul = std::memchr(in, '\0', size);
+        if (nul != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(nul) - in);
+        if (size >= 2) {
+            std::memmove(out, in, size);
+            out[size] = '\n';
+            out += size + 1;
+        } else {
+            --postCount;
+        }
+        in = lineFeed + 1;
+    }
+    return out;
+}
+
+// Packs the lines of [in, end), each ending with LF, from `out` on, which is
+// not past `in`; gives the end of what was packed. Reads up to 63 bytes past
+// `end`, and writes nothing at or past it.
 MORVO_WIDE_TARGET char* PackWholeLines(const char* in, const char* end, char* out, long long& postCount) {
     WideLinePacker packer(out);
     for (; end - in > 64; in += 64) packer.Pack(_mm512_loadu_si512(in), ~std::uint64_t{0}, in[64] == '\n');
@@ -206,6 +230,9 @@ MORVO_WIDE_TARGET char* PackWholeLines(const char* in, const char* end, char* ou
         packer.Pack(_mm512_loadu_si512(in), _bzhi_u64(~std::uint64_t{0}, size), false);
     }
     postCount += packer.posts();
+    // Lines go whole, and the rare one with a NUL is cut afterwards. That
+    // keeps the same lines as cutting first: a cut line is never longer.
+    if (packer.sawNul()) return CutAtNuls(out, packer.out(), postCount);
     return packer.out();
 }
 
@@ -229,24 +256,26 @@ LineFilter QuickestLineFilter() {
     return quickest;
 }
 
-char* KeepLines(char* begin, char* end, bool mayHoldNul, LineFilter filter, ThreadSummary& summary,
-                bool& brokenTitle) {
+char* KeepLines(char* begin, char* end, LineFilter filter, ThreadSummary& summary, bool& brokenTitle) {
     LinePacker packer{begin, summary.postCount, summary};
     char* in = begin;
+    bool mayHoldNul = true;
 #if MORVO_WIDE_LINES
-    // The first post, with its title, goes line by line; so does a block that
-    // may hold a NUL, and the last line of the input when it has no LF.
-    if (filter == LineFilter::Wide && !mayHoldNul) {
-        if (packer.postCount == 0) in = KeepLineByLine(in, end, false, true, packer);
+    // The first post, with its title, goes line by line, and so does the last
+    // line of the input when it has no LF; the lines between go wide.
+    if (filter == LineFilter::Wide) {
+        if (packer.postCount == 0) in = KeepLineByLine(in, end, true, true, packer);
         if (!packer.brokenTitle && in < end) {
             char* linesEnd = AfterLastLineFeed(in, end);
             packer.out = PackWholeLines(in, linesEnd, packer.out, packer.postCount);
             in = linesEnd;
         }
     }
-#else
-    (void)filter;
 #endif
+    // One pass tells whether any line needs a look for its NUL.
+    if (filter == LineFilter::OneByOne) {
+        mayHoldNul = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin)) != nullptr;
+    }
     if (!packer.brokenTitle) KeepLineByLine(in, end, mayHoldNul, false, packer);
     summary.postCount = packer.postCount;
     brokenTitle = packer.brokenTitle;

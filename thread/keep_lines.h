@@ -19,7 +19,5 @@ LineFilter QuickestLineFilter();
 // its LF, and packs what is kept from `begin` on; gives the end of what was
 // kept. Adds the kept lines to the post count and takes the title from the
 // first post. Stops after a first line whose title is too long, which
-// `brokenTitle` then says. `mayHoldNul` false promises that no NUL is in the
-// block. At least 64 bytes past `end` must be readable.
-char* KeepLines(char* begin, char* end, bool mayHoldNul, LineFilter filter, ThreadSummary& summary,
-                bool& brokenTitle);
+// `brokenTitle` then says. At least 64 bytes past `end` must be readable.
+char* KeepLines(char* begin, char* end, LineFilter filter, ThreadSummary& summary, bool& brokenTitle);
