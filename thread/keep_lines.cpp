@@ -128,9 +128,9 @@ class WideLinePacker {
 public:
     MORVO_WIDE_TARGET explicit WideLinePacker(char* out) : out_(out), smallest_(_mm512_set1_epi8(-1)) {}
 
-    // Packs the chunk at `in`, of `size` bytes (all 64 but for the last of a
-    // block), which holds `bytes`; `nextIsLineFeed` is true when the byte just
-    // after the chunk is an LF of the block.
+    // Packs a chunk's `bytes`, of which those in `inChunk` belong to the block
+    // (all 64 but in the block's last chunk). `nextIsLineFeed` says whether the
+    // byte just after the chunk is an LF of the block.
     MORVO_WIDE_TARGET void Pack(__m512i bytes, std::uint64_t inChunk, bool nextIsLineFeed) {
         std::uint64_t lineFeeds = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\n')) & inChunk;
         std::uint64_t returns = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\r')) & inChunk;
@@ -186,7 +186,7 @@ private:
         std::uint64_t firstLineFeed = lineFeeds & (~lineFeeds + 1);
         if ((shortEnds & firstLineFeed) == 0 || lastLineFeeds_ == 0) return 0;
         auto before = static_cast<std::size_t>(__builtin_clzll(lastLineFeeds_));  // its bytes before this chunk
-        // A CR last in the chunk before went there already when this chunk starts with its LF.
+        // When this chunk starts with the LF, the chunk before dropped the CR just before it.
         if (firstLineFeed == 1 && (lastReturns_ >> 63) != 0) --before;
         return before;
     }
