@@ -34,17 +34,11 @@ void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, c
 
 // Folders that failed are counted apart from threads, and only when there are any.
 void WriteSummary(const RunTally& tally) {
-    std::string migrated = std::to_string(tally.migrated);
-    std::string passedOver = std::to_string(tally.passedOver);
-    std::string failed = std::to_string(tally.failed);
-    if (tally.failedFolders == 0) {
-        platform::WriteLine(stderr, {text::kSummaryMigrated, migrated, text::kSummaryPassedOver, passedOver,
-                                     text::kSummaryFailed, failed, text::kSummaryEnd});
-        return;
-    }
-    platform::WriteLine(stderr, {text::kSummaryMigrated, migrated, text::kSummaryPassedOver, passedOver,
-                                 text::kSummaryFailed, failed, text::kSummaryFolders,
-                                 std::to_string(tally.failedFolders), text::kSummaryEnd});
+    bool foldersFailed = tally.failedFolders > 0;
+    std::string failedFolders = foldersFailed ? std::to_string(tally.failedFolders) : std::string();
+    platform::WriteLine(stderr, {text::kSummaryMigrated, std::to_string(tally.migrated), text::kSummaryPassedOver,
+                                 std::to_string(tally.passedOver), text::kSummaryFailed, std::to_string(tally.failed),
+                                 foldersFailed ? text::kSummaryFolders : "", failedFolders, text::kSummaryEnd});
 }
 
 void PromptAndWait() {
