@@ -9,7 +9,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "thread/keep_lines.h"
 #include "thread/thread.h"
 
 namespace {
@@ -59,15 +58,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
 }
 
-// The input as one block through a line filter: the kept bytes, the post count, the title.
-std::string FilterWhole(const std::string& input, LineFilter filter) {
-    std::string buffer = input + std::string(64, '\n');
-    ThreadSummary summary;
-    bool brokenTitle = false;
-    char* end = KeepLines(buffer.data(), buffer.data() + input.size(), filter, summary, brokenTitle);
-    return std::string(buffer.data(), end) + "|" + std::to_string(summary.postCount) + "|" + summary.title;
-}
-
 std::string folder;
 
 }  // namespace
@@ -83,10 +73,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
-    if (LineFilterRuns(LineFilter::Wide)) {
-        Require(FilterWhole(input, LineFilter::Wide) == FilterWhole(input, LineFilter::OneByOne),
-                "both line filters keep the same lines");
-    }
     std::string source = folder + "/src/1.dat";
     std::string destination = folder + "/dst/h/1.dat";
     std::string indexFile = folder + "/dst/h/1.idx";

@@ -15,7 +15,7 @@ namespace platform {
 class TextReader {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
-    static constexpr std::size_t kSpare = 64;
+    static constexpr std::size_t kSpare = 1;
 
     // An empty buffer is given kBlockSize bytes; a larger one is used as it is.
     // The buffer is the caller's, so one buffer serves every file of a run.
@@ -23,9 +23,9 @@ public:
 
     // Gives the next lines: from `begin` up to and including the last LF read,
     // or, once the input has ended, the rest (the last line, without LF). A
-    // line longer than the buffer makes it grow. At least kSpare bytes past
-    // `end` belong to the buffer, so a caller may put an LF after a last line
-    // in place and read whole chunks past the end. The bytes are the caller's
+    // line longer than the buffer makes it grow. The kSpare byte past `end`
+    // belongs to the buffer, so a caller may put an LF after a last line in
+    // place. The bytes are the caller's
     // to change until the next call. False at the end of the input or on a
     // read error.
     bool NextLines(char*& begin, char*& end);

@@ -1,13 +1,11 @@
-// The line filter, both ways of running it, against a plain model on random
-// blocks dense in LF, CR and NUL, so that short lines and CR LF pairs fall on
-// every edge of the wide filter's 64-byte chunks.
+// The line filter against a plain model on random blocks dense in LF, CR and
+// NUL, so that short lines and CR LF pairs fall at every place in a block.
 #include "thread/keep_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -41,15 +39,15 @@ Kept Model(const std::string& block, long long postsBefore) {
     return kept;
 }
 
-// Runs the filter on `block` in a buffer whose 64 spare bytes hold `spare`,
+// Runs the filter on `block` in a buffer whose spare bytes hold `spare`,
 // and checks that nothing past the block was written.
-Kept RunFilter(LineFilter filter, const std::string& block, long long postsBefore, const std::string& spare) {
+Kept RunFilter(const std::string& block, long long postsBefore, const std::string& spare) {
     std::string buffer = block + spare;
     ThreadSummary summary;
     summary.postCount = postsBefore;
     Kept kept;
     char* begin = buffer.data();
-    char* end = KeepLines(begin, begin + block.size(), filter, summary, kept.brokenTitle);
+    char* end = KeepLines(begin, begin + block.size(), summary, kept.brokenTitle);
     kept.bytes.assign(begin, end);
     kept.postCount = summary.postCount;
     kept.title = summary.title;
@@ -81,7 +79,7 @@ std::string RandomBlock(std::mt19937& random, bool withNul) {
     return block;
 }
 
-void CheckAgainstModel(LineFilter filter) {
+TEST(KeepLines, MatchesTheModel) {
     std::mt19937 random(20261208);
     for (int round = 0; round < 20000; ++round) {
         bool withNul = round % 4 == 0;
@@ -89,38 +87,11 @@ void CheckAgainstModel(LineFilter filter) {
         long long postsBefore = round % 3 == 0 ? 0 : 7;
         std::string spare = RandomBytes(random, 64, std::string("\n\r\0x", 4));
         Kept expected = Model(block, postsBefore);
-        Kept got = RunFilter(filter, block, postsBefore, spare);
+        Kept got = RunFilter(block, postsBefore, spare);
         ASSERT_EQ(got.bytes, expected.bytes) << "round " << round;
         ASSERT_EQ(got.postCount, expected.postCount) << "round " << round;
         ASSERT_EQ(got.title, expected.title) << "round " << round;
         ASSERT_EQ(got.brokenTitle, expected.brokenTitle) << "round " << round;
-    }
-}
-
-TEST(KeepLines, LineByLineMatchesTheModel) {
-    CheckAgainstModel(LineFilter::OneByOne);
-}
-
-TEST(KeepLines, WideMatchesTheModel) {
-    if (!LineFilterRuns(LineFilter::Wide)) GTEST_SKIP() << "this processor cannot run the wide filter";
-    CheckAgainstModel(LineFilter::Wide);
-}
-
-// Short lines and CR LF pairs at each place around a chunk's edge, one at a time.
-TEST(KeepLines, ShortLinesAroundChunkEdges) {
-    const std::vector<std::string> pieces = {"\n", "x\n", "\r\n", "x\r\n", "\r\r\n", "xy\r\n", "xy\n", "\rx\n"};
-    for (LineFilter filter : {LineFilter::OneByOne, LineFilter::Wide}) {
-        if (!LineFilterRuns(filter)) continue;
-        for (std::size_t offset = 56; offset < 72; ++offset) {
-            for (const std::string& piece : pieces) {
-                std::string block = "a>t\n" + std::string(offset - 4, 'p') + "\n" + piece + "q\r\n" +
-                                    std::string(130, 'r') + "\n" + piece;
-                Kept expected = Model(block, 0);
-                Kept got = RunFilter(filter, block, 0, std::string(64, '\n'));
-                EXPECT_EQ(got.bytes, expected.bytes) << offset << " " << piece.size();
-                EXPECT_EQ(got.postCount, expected.postCount) << offset << " " << piece.size();
-            }
-        }
     }
 }
 

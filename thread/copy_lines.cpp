@@ -39,11 +39,10 @@ CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, Tra
                      ThreadSummary& summary) {
     platform::TextReader reader(source, buffers.lines);
     CopyResult result;
-    const LineFilter filter = QuickestLineFilter();
     char* begin = nullptr;
     char* end = nullptr;
     while (!result.brokenTitle && result.writeError == platform::IoError::None && reader.NextLines(begin, end)) {
-        char* kept = KeepLines(begin, end, filter, summary, result.brokenTitle);
+        char* kept = KeepLines(begin, end, summary, result.brokenTitle);
         if (kept == begin) continue;
         if (!result.brokenTitle) CaptureKeptLines(begin, kept, summary);
         result.writeError = platform::WriteAll(copy, begin, static_cast<std::size_t>(kept - begin));
