@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Copy-speed benchmark: the converter against the floor and `cp -r`.
+"""Copy-speed benchmark: the converter against the floor, the durable floor
+and `cp -r`.
 
 Generates, from a fixed seed, a log tree of 5,000 threads over 3 hosts and
 20 boards (about 200 MB, CR LF and LF files mixed) and one 1 GB thread file.
 Builds the floor (bench/floor.cpp): a program that walks the same tree and
-makes only the file operations of a conversion, with no line work. Each round
-runs the tool, the floor and `cp -r` one after another, each first in turn,
-each into a folder never used before, and the benchmark prints median wall and CPU times, the
-ratios tool/floor and tool/cp, and the tool's peak resident memory (GNU time).
+makes only the file operations of a conversion, with no line work, and the
+durable floor: the same plus one fdatasync of each copy before its index is
+named. Each round runs the tool, both floors and `cp -r` (and, with --before,
+another build of the tool) one after another, each first in turn, each into a
+folder never used before, and the benchmark prints median wall and CPU times,
+the ratios of the tool to each, and the tool's peak resident memory (GNU time).
 
 Warm: the page cache holds the inputs (a first round warms it and is not
 counted); the previous program's writes are flushed before each timed run.
@@ -16,6 +19,7 @@ Cold, where the machine allows it (root and a writable
 and each time runs to the end of a `sync`, as a user's migration does.
 
     python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N] [--modes warm,cold]
+                         [--before OTHER_BUILD]
 """
 import argparse
 import os
@@ -115,7 +119,6 @@ def tree_size(root):
 
 
 DROP_CACHES = "/proc/sys/vm/drop_caches"
-PROGRAMS = ("tool", "floor", "cp")
 
 
 def cold_possible():
@@ -153,11 +156,16 @@ def fresh(path):
     shutil.rmtree(path, ignore_errors=True)
 
 
-def commands(tool, floor, source, output):
-    return {"tool": [tool, source, output], "floor": [floor, source, output], "cp": ["cp", "-r", source, output]}
+def commands(programs, source, output):
+    """Each program's command line, from the program names to their files."""
+    made = {"tool": [programs["tool"], source, output], "floor": [programs["floor"], source, output],
+            "durable": [programs["floor"], "--durable", source, output], "cp": ["cp", "-r", source, output]}
+    if "before" in programs:
+        made["before"] = [programs["before"], source, output]
+    return made
 
 
-def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
+def measure(programs, source, label, work, rounds, cold, keep_outputs):
     """Median wall and CPU times of each program, and the tool's peak memory.
 
     With keep_outputs, every run writes into a folder of its own and all of
@@ -167,8 +175,9 @@ def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
     benchmark's own clean-up. A single big file has no such effect, and keeping
     its copies would take gigabytes of disk.
     """
-    walls = {name: [] for name in PROGRAMS}
-    cpus = {name: [] for name in PROGRAMS}
+    names = list(commands(programs, source, ""))
+    walls = {name: [] for name in names}
+    cpus = {name: [] for name in names}
     peaks = []
     outputs = []
     first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
@@ -176,12 +185,13 @@ def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
         made = []
         # Each program goes first in turn, so that none always meets the file
         # system as the one before it left it.
-        for name in PROGRAMS[round_number % 3:] + PROGRAMS[:round_number % 3]:
+        turn = round_number % len(names)
+        for name in names[turn:] + names[:turn]:
             output = os.path.join(work, f"out-{label}-{'cold' if cold else 'warm'}-{name}-{round_number}")
             fresh(output)
             if name != "cp":
                 os.makedirs(output)
-            wall, cpu, peak = timed(commands(tool, floor, source, output)[name], cold)
+            wall, cpu, peak = timed(commands(programs, source, output)[name], cold)
             made.append(output)
             if round_number:
                 walls[name].append(wall)
@@ -195,18 +205,18 @@ def measure(tool, floor, source, label, work, rounds, cold, keep_outputs):
                 fresh(output)
     for output in outputs:
         fresh(output)
-    return ({name: statistics.median(walls[name]) for name in PROGRAMS},
-            {name: statistics.median(cpus[name]) for name in PROGRAMS}, max(peaks))
+    return ({name: statistics.median(walls[name]) for name in names},
+            {name: statistics.median(cpus[name]) for name in names}, max(peaks))
 
 
 def report(label, mode, size, walls, cpus, peak):
     mb = size / 1e6
     print(f"{label}, {mode}: {mb:.0f} MB")
-    for name in PROGRAMS:
-        print(f"  {name:5} median wall {walls[name]:.3f} s  cpu {cpus[name]:.3f} s  "
+    for name in walls:
+        print(f"  {name:7} median wall {walls[name]:.3f} s  cpu {cpus[name]:.3f} s  "
               f"{mb / walls[name]:7.0f} MB/s")
-    print(f"  ratio tool/floor {walls['tool'] / walls['floor']:.3f}  tool/cp {walls['tool'] / walls['cp']:.3f}"
-          f"  tool peak RSS {peak / 1024:.1f} MiB")
+    ratios = "  ".join(f"tool/{name} {walls['tool'] / walls[name]:.3f}" for name in walls if name != "tool")
+    print(f"  ratio {ratios}  tool peak RSS {peak / 1024:.1f} MiB")
     sys.stdout.flush()
 
 
@@ -224,22 +234,24 @@ def main():
     parser.add_argument("--work", default=WORK)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--modes", default="warm,cold")
+    parser.add_argument("--before", help="another build of the tool, timed in the same rounds")
     args = parser.parse_args()
     WORK = args.work
-    tool = os.path.abspath(args.tool)
     tree, big = generate(args.work)
-    floor = build_floor(args.work)
+    programs = {"tool": os.path.abspath(args.tool), "floor": build_floor(args.work)}
+    if args.before:
+        programs["before"] = os.path.abspath(args.before)
     modes = args.modes.split(",")
     if "cold" in modes and not cold_possible():
         print(f"cold mode needs root and a writable {DROP_CACHES}; measuring warm only")
         modes = [mode for mode in modes if mode != "cold"]
     count = sum(len([n for n in names if n.endswith(".dat")]) for _, _, names in os.walk(tree))
-    print(f"{count} threads; {args.rounds} timed rounds each of tool, floor and cp -r, one after another")
+    print(f"{count} threads; {args.rounds} timed rounds each of {', '.join(commands(programs, '', ''))},"
+          " one after another")
     for mode in modes:
         cold = mode == "cold"
-        report("tree", mode, tree_size(tree), *measure(tool, floor, tree, "tree", args.work, args.rounds, cold, True))
-        report("1 GB file", mode, tree_size(big),
-               *measure(tool, floor, big, "big", args.work, args.rounds, cold, False))
+        report("tree", mode, tree_size(tree), *measure(programs, tree, "tree", args.work, args.rounds, cold, True))
+        report("1 GB file", mode, tree_size(big), *measure(programs, big, "big", args.work, args.rounds, cold, False))
 
 
 if __name__ == "__main__":

@@ -45,8 +45,8 @@ void CloseSearch(DirectorySearch& search);
 void CreateFolder(const std::string& path);
 
 bool IsFolder(const std::string& path);
-// True when the path opens for reading and is not a folder.
-bool OpensForReading(const std::string& path);
+// True when the path opens for reading, is not a folder and holds at least one byte.
+bool OpensWithBytes(const std::string& path);
 // Identity of what the path leads to, following links.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
 // Identity of the folder and of each of its ancestors up to the file system root.
@@ -65,6 +65,8 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
+// Returns once the file's bytes are on the disk, so that they outlast a power cut.
+IoError SyncFile(FileHandle file);
 IoError CloseFile(FileHandle& file);
 // Writes a new file that appears at its path only once complete, without a
 // temporary name, where the platform and file system can. False when they

@@ -133,13 +133,13 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool OpensForReading(const std::string& path) {
+bool OpensWithBytes(const std::string& path) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return false;
     struct stat status;
-    bool readable = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
+    bool holdsBytes = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode) && status.st_size > 0;
     close(descriptor);
-    return readable;
+    return holdsBytes;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -220,6 +220,10 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(put);
     }
     return IoError::None;
+}
+
+IoError SyncFile(FileHandle file) {
+    return fdatasync(static_cast<int>(file.value)) == 0 ? IoError::None : FromErrno(errno);
 }
 
 IoError CloseFile(FileHandle& file) {

@@ -233,12 +233,14 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool OpensForReading(const std::string& path) {
+bool OpensWithBytes(const std::string& path) {
     FileHandle file;
     FileIdentity identity;
     if (OpenForReading(path, file, identity) != IoError::None) return false;
+    LARGE_INTEGER size{};
+    bool holdsBytes = GetFileSizeEx(reinterpret_cast<HANDLE>(file.value), &size) && size.QuadPart > 0;
     CloseFile(file);
-    return true;
+    return holdsBytes;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -316,6 +318,10 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
         size -= put;
     }
     return IoError::None;
+}
+
+IoError SyncFile(FileHandle file) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file.value)) ? IoError::None : FromLastError();
 }
 
 IoError CloseFile(FileHandle& file) {

@@ -1,7 +1,8 @@
 """Fails the tool on purpose at every file-changing system call (killed on
-entry with strace) and at every write and read (ENOSPC, EIO), then requires
-that one more complete run leaves the destination byte-identical to a single
-complete run, and that no index ever stands for an incomplete copy."""
+entry with strace) and at every write, read and flush (ENOSPC, EIO), then
+requires that one more complete run leaves the destination byte-identical to a
+single complete run, that no index ever stands for an incomplete copy, and
+that a failed thread leaves nothing of its copy behind."""
 import os
 import re
 import shutil
@@ -30,14 +31,16 @@ def build_source(source):
     e2e.write(os.path.join(source, "h2/a/b/6.dat"), e2e.SECOND + b"\n")
 
 
+# What an earlier run left: 6.dat indexed, and a copy of 4.dat without an
+# index, which is replaced through a temporary name.
+PREPARED = {"h2/a/b/6.dat": b"copied before", "h2/a/b/6.idx": b"indexed before", "h1/tech/4.dat": b"stale copy"}
+
+
 def prepare_destination(destination):
-    """An earlier run already indexed 6.dat, and left a copy of 4.dat without
-    an index, which is replaced through a temporary name."""
     if os.path.exists(destination):
         shutil.rmtree(destination)
-    e2e.write(os.path.join(destination, "h2/a/b/6.dat"), b"copied before")
-    e2e.write(os.path.join(destination, "h2/a/b/6.idx"), b"indexed before")
-    e2e.write(os.path.join(destination, "h1/tech/4.dat"), b"stale copy")
+    for rel, data in PREPARED.items():
+        e2e.write(os.path.join(destination, rel), data)
 
 
 def strace(options, source, destination):
@@ -97,6 +100,19 @@ class InjectedFailures(unittest.TestCase):
                 self.assertEqual(data, self.reference[name], context)
                 self.assertEqual(files[name[:-4] + ".dat"], self.reference[name[:-4] + ".dat"], context)
 
+    def check_nothing_left_of_failed_copies(self, stderr, context):
+        """A thread reported as failed keeps no copy of this run, whole or
+        partial, and no temporary file is left anywhere."""
+        files = e2e.files_below(self.destination)
+        self.assertEqual([name for name in files if name.endswith(".m2t-tmp")], [], context)
+        failed = re.findall(r"移行しませんでした: (\S+) \(", stderr.decode("cp932"))
+        self.assertTrue(failed, context)
+        for path in failed:
+            root = self.destination if path.startswith(self.destination + "/") else self.source
+            rel = os.path.relpath(path, root)
+            if rel.endswith(".dat"):
+                self.assertEqual(files.get(rel), PREPARED.get(rel), context + rel)
+
     def finish_and_compare(self, context):
         rc, _, err = e2e.run(self.source, self.destination)
         self.assertEqual(rc, 0, context + err.decode("cp932", "replace"))
@@ -115,11 +131,12 @@ class InjectedFailures(unittest.TestCase):
         print(f"\nkill points: {len(points)}", file=sys.stderr)
         self.assertGreater(len(points), 50)
 
-    def test_full_disk_at_every_write_and_read_error_at_every_read(self):
+    def test_full_disk_at_every_write_and_errors_at_every_read_and_flush(self):
+        calls = ["write", "read", "fdatasync"]
         points = [(call, when, "ENOSPC" if call == "write" else "EIO")
-                  for call, when, path in numbered(traced_calls(self.source, self.destination, ["write", "read"]))
+                  for call, when, path in numbered(traced_calls(self.source, self.destination, calls))
                   if path and path.startswith((self.destination + "/", self.source + "/"))]
-        self.assertEqual({call for call, _, _ in points}, {"write", "read"})
+        self.assertEqual({call for call, _, _ in points}, set(calls))
         for call, when, error in points:
             context = f"{error} at {call} #{when}: "
             prepare_destination(self.destination)
@@ -127,6 +144,7 @@ class InjectedFailures(unittest.TestCase):
             self.assertIn("移行しませんでした".encode("cp932"), done.stderr, context + "the failure was not reported")
             self.assertEqual(done.returncode, 1, context)
             self.check_consistent(context)
+            self.check_nothing_left_of_failed_copies(done.stderr, context)
             self.finish_and_compare(context)
         print(f"\nfailure points: {len(points)}", file=sys.stderr)
         self.assertGreater(len(points), 10)

@@ -221,15 +221,21 @@ class Conversion(ToolCase):
         self.assertIn(progress(os.path.join(self.source, "h/b/100.dat")) + completion(TITLE, url), out)
         self.assertEqual(err, BANNER + summary(4, 0, 0))
 
-        # A second run passes over everything; a removed index is converted again.
+        # A second run passes over everything; a removed index is converted
+        # again, and so is an empty one, which only a cut-short write leaves.
+        # An index with any content may be the reader's own and is kept.
         rc, out, err = run(self.source, self.destination)
         self.assertEqual((rc, err), (0, BANNER + summary(0, 4, 0)))
         self.assertEqual(out.count(sj("変換中:")), 4)
         self.assertNotIn(sj("を移行しました"), out)
         os.remove(os.path.join(self.destination, "h/b/100.idx"))
         write(os.path.join(self.destination, "h/b/100.dat"), b"stale")
+        write(os.path.join(self.destination, "h/b/zero.idx"), b"")
+        write(os.path.join(self.destination, "h/b/zero.dat"), b"")
+        write(os.path.join(self.destination, "h/b/UP.idx"), b"x")
+        expected["h/b/UP.idx"] = b"x"
         rc, out, err = run(self.source, self.destination)
-        self.assertEqual((rc, err), (0, BANNER + summary(1, 3, 0)))
+        self.assertEqual((rc, err), (0, BANNER + summary(2, 2, 0)))
         self.assertEqual(files_below(self.destination), expected)
 
     def test_broken_title_stops_the_run(self):

@@ -20,6 +20,8 @@ ThreadLocations LocateThread(const std::string& destinationFile, const std::stri
     return locations;
 }
 
+// An empty index file is what a write cut short by a power failure leaves
+// (neither this tool nor the reader writes one), so it counts as none.
 bool IsIndexed(const std::string& indexFile) {
-    return platform::OpensForReading(indexFile);
+    return platform::OpensWithBytes(indexFile);
 }

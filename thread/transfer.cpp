@@ -58,10 +58,16 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
 }
 
 // Closes the copy and puts it in its place; false, with the failure reported
-// and nothing left of the copy, when any write, the close or the move failed.
-bool FinishCopy(const std::string& destinationFile, IoError writeError, Copy& copy, RunTally& tally) {
-    IoError error = platform::CloseFile(copy.file);
-    if (writeError != IoError::None) error = writeError;
+// and nothing left of the copy, when any write, the flush, the close or the
+// move failed. A copy that an index is to stand for has its bytes flushed to
+// the disk before it is named, or before the index is when it is written in
+// place, so that no power cut leaves an index beside a copy that lost them.
+bool FinishCopy(const std::string& destinationFile, IoError writeError, bool indexFollows, Copy& copy,
+                RunTally& tally) {
+    IoError error = writeError;
+    if (error == IoError::None && indexFollows) error = platform::SyncFile(copy.file);
+    IoError closeError = platform::CloseFile(copy.file);
+    if (error == IoError::None) error = closeError;
     if (error == IoError::None && copy.writtenFile != destinationFile) {
         error = platform::ReplaceFile(copy.writtenFile, destinationFile);
     }
@@ -85,7 +91,7 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
         return Continue;
     }
     if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
-    bool inPlace = FinishCopy(destinationFile, copied.writeError, copy, tally);
+    bool inPlace = FinishCopy(destinationFile, copied.writeError, !copied.brokenTitle, copy, tally);
     if (copied.brokenTitle) return Abort;
     if (!inPlace) return Continue;
 
