@@ -1,4 +1,4 @@
-// Entry point: banner, argument check, the walk, the summary, the prompt and the wait.
+// Entry point: banner, the two folders, the walk, the summary, the prompt and the wait.
 #include <cstdio>
 #include <string>
 
@@ -32,8 +32,14 @@ void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, c
     }
 }
 
-// Folders that failed are counted apart from threads, and only when there are any.
+// The failures are repeated first, so that they are in sight at the end
+// however many lines scrolled past; folders that failed are counted apart
+// from threads, and only when there are any.
 void WriteSummary(const RunTally& tally) {
+    if (!tally.failures.empty()) platform::WriteLine(stderr, {text::kFailuresAgain});
+    for (const Failure& failure : tally.failures) {
+        platform::WriteLine(stderr, {failure.message, platform::AsPath(failure.path), failure.cause});
+    }
     bool foldersFailed = tally.failedFolders > 0;
     std::string failedFolders = foldersFailed ? std::to_string(tally.failedFolders) : std::string();
     platform::WriteLine(stderr, {text::kSummaryMigrated, std::to_string(tally.migrated), text::kSummaryPassedOver,
@@ -46,22 +52,92 @@ void PromptAndWait() {
     (void)std::getchar();
 }
 
+// The answer without the spaces around it and the quotes that Explorer puts
+// around a dragged path holding a space.
+std::string Unquoted(const std::string& answer) {
+    std::size_t first = answer.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    std::string text = answer.substr(first, answer.find_last_not_of(' ') + 1 - first);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return Unquoted(text.substr(1, text.size() - 2));
+    return text;
+}
+
+// Asks for a folder on the tool's own console until the answer is one the
+// file system can be given; false when the answer is empty.
+bool AskForFolder(const char* question, std::string& folder) {
+    while (true) {
+        platform::WriteLine(stdout, {question});
+        std::string answer;
+        platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
+        if (got == platform::ConsoleAnswer::NotConvertible) {
+            platform::WriteLine(stdout, {text::kAnswerNotConvertible});
+            continue;
+        }
+        folder = Unquoted(answer);
+        return got == platform::ConsoleAnswer::Given && !folder.empty();
+    }
+}
+
+bool IsNo(const std::string& answer) {
+    return answer == "n" || answer == "N" || answer == text::kFullWidthN || answer == text::kFullWidthCapitalN;
+}
+
+// Shows which folder is read and which is written, before anything is: a
+// drop on the icon gives the two in an order the user did not choose.
+// Return starts, n stops, and any other answer asks again.
+bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinationFolder) {
+    platform::WriteLine(stdout, {text::kShowSource, platform::AsPath(sourceFolder)});
+    platform::WriteLine(stdout, {text::kShowDestination, platform::AsPath(destinationFolder)});
+    while (true) {
+        platform::WriteLine(stdout, {text::kConfirm});
+        std::string answer;
+        platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
+        if (got == platform::ConsoleAnswer::Unread || (got == platform::ConsoleAnswer::Given && IsNo(Unquoted(answer)))) {
+            return false;
+        }
+        if (got == platform::ConsoleAnswer::Given && Unquoted(answer).empty()) return true;
+    }
+}
+
+// Started from a command prompt or a script, the tool names what it needs
+// and ends; on a console of its own, whose window would close at once, it
+// waits first.
+int EndWithUsage(bool ownConsole) {
+    if (!ownConsole) {
+        platform::WriteText(stderr, {text::kUsage});
+        return 0;
+    }
+    platform::WriteLine(stderr, {text::kUsage});
+    PromptAndWait();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     platform::SetUpConsole();
     platform::WriteLine(stderr, {text::kBanner});
+    // Started from Explorer or a shortcut, the tool asks for what is missing,
+    // has the folders confirmed and waits before every ending.
+    const bool ownConsole = platform::ConsoleIsOwn();
+    std::string sourceFolder = argc > 1 ? argv[1] : "";
+    std::string destinationFolder = argc > 2 ? argv[2] : "";
     if (argc < 3) {
-        platform::WriteText(stderr, {text::kUsage});
-        return 0;
+        if (!ownConsole || (argc < 2 && !AskForFolder(text::kAskSource, sourceFolder)) ||
+            !AskForFolder(text::kAskDestination, destinationFolder)) {
+            return EndWithUsage(ownConsole);
+        }
     }
-    const std::string sourceFolder = argv[1];
-    const std::string destinationFolder = argv[2];
     FolderPairProblem problem = CheckFolderPair(sourceFolder, destinationFolder);
     if (problem != FolderPairProblem::None) {
         ReportRefusal(problem, sourceFolder, destinationFolder);
         PromptAndWait();
         return 1;
+    }
+    if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder)) {
+        platform::WriteLine(stdout, {text::kStopped});
+        PromptAndWait();
+        return 0;
     }
     RunTally tally;
     ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);

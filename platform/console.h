@@ -34,4 +34,15 @@ void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.
 void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 
+// True when the console is the tool's alone and standard input reads from it:
+// the tool was started from Explorer or a shortcut, and its window closes as
+// soon as it ends. Always false on POSIX.
+bool ConsoleIsOwn();
+
+enum class ConsoleAnswer { Given, NotConvertible, Unread };
+// Reads one line typed or dropped into the console, without its line end, as
+// bytes of the code page the command line comes in. NotConvertible when a
+// character has no such bytes; Unread when nothing could be read.
+ConsoleAnswer ReadConsoleAnswer(std::string& answer);
+
 }  // namespace platform

@@ -96,6 +96,15 @@ void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, 
     std::fflush(stream);
 }
 
+// A POSIX terminal outlives the tool, so there is no dialogue of its own.
+bool ConsoleIsOwn() {
+    return false;
+}
+
+ConsoleAnswer ReadConsoleAnswer(std::string&) {
+    return ConsoleAnswer::Unread;
+}
+
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     DIR* directory = opendir(folder.c_str());
     search.handle = directory;

@@ -189,6 +189,41 @@ void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, 
     }
 }
 
+// The tool alone on its console: a command prompt or a batch file would be
+// on it too.
+bool ConsoleIsOwn() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    return GetConsoleProcessList(processes, 2) == 1 && input != nullptr && input != INVALID_HANDLE_VALUE &&
+           GetConsoleMode(input, &mode);
+}
+
+// The console gives the line as UTF-16; a character the ANSI code page has no
+// bytes for would become another character, so such a line is refused.
+ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring line;
+    wchar_t chunk[256];
+    while (line.empty() || line.back() != L'\n') {
+        DWORD got = 0;
+        if (!ReadConsoleW(input, chunk, 256, &got, nullptr) || got == 0) break;
+        line.append(chunk, got);
+    }
+    if (line.empty()) return ConsoleAnswer::Unread;
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+    answer.clear();
+    if (line.empty()) return ConsoleAnswer::Given;
+    BOOL usedDefault = FALSE;
+    int length = static_cast<int>(line.size());
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, line.data(), length, nullptr, 0, nullptr,
+                                   &usedDefault);
+    if (size <= 0 || usedDefault) return ConsoleAnswer::NotConvertible;
+    answer.resize(static_cast<std::size_t>(size));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, line.data(), length, &answer[0], size, nullptr, nullptr);
+    return ConsoleAnswer::Given;
+}
+
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     search.folder = folder;
     search.handle = nullptr;

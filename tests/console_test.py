@@ -1,16 +1,23 @@
 """The Windows program on a console: under Wine, with its standard streams on
 a pseudo-terminal, it converts the sample log folder and the terminal gets the
-whole dialogue in UTF-8, whatever code page the console has; the prompt is
-answered through the terminal.
+whole dialogue in UTF-8, whatever code page the console has; the questions and
+the prompt are answered through the terminal. Started directly, the console is
+the program's own, as after a double-click; started through `cmd /c`, it is
+shared, as in a command prompt.
 
     python3 console_test.py --wine WINE TOOL
 """
+import fcntl
 import os
 import pty
+import re
 import select
+import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import tty
 import unittest
@@ -18,20 +25,28 @@ import unittest
 import end_to_end as e2e
 
 WINE = TOOL = None
+# Wider than any line of the tests, wherever the checkout lies: the terminal
+# would otherwise break a long line where its width ends.
+COLUMNS = 1000
 
 
-def converse(source, destination, answer_after, answer, limit=120):
-    """Runs the tool on a terminal; writes `answer` once the terminal shows
-    `answer_after`. Gives the exit status and everything the terminal got."""
+def converse(args, answers, stdin=None, via_cmd=False, limit=120):
+    """Runs the tool on a terminal; for each (shown, typed) of `answers` in
+    turn, types `typed` once the terminal has shown `shown` after what the
+    answer before waited for. Gives the exit status, how many answers were
+    typed, and the text the terminal got."""
     master, slave = pty.openpty()
     tty.setraw(slave)  # the keys reach the console as typed, Return as CR
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, COLUMNS, 0, 0))
     env = dict(os.environ, **e2e.STAMP_ZONE)
     env.update(WINEDEBUG="-all", LANG="C.UTF-8", LC_ALL="C.UTF-8", TERM="xterm")
-    tool = subprocess.Popen([WINE, TOOL, e2e.native(source), e2e.native(destination)], stdin=slave, stdout=slave,
+    command = [WINE, "cmd", "/c", e2e.native(TOOL)] if via_cmd else [WINE, TOOL]
+    tool = subprocess.Popen(command + [e2e.native(arg) for arg in args], stdin=stdin or slave, stdout=slave,
                             stderr=slave, env=env, close_fds=True)
     os.close(slave)
     shown = b""
-    answered = False
+    answered = 0
+    seen = 0  # where the next answer's cue is looked for
     deadline = time.monotonic() + limit
     while time.monotonic() < deadline:
         ready, _, _ = select.select([master], [], [], 0.2)
@@ -41,47 +56,105 @@ def converse(source, destination, answer_after, answer, limit=120):
             except OSError:  # the terminal closed: every program on it has ended
                 break
             shown += chunk
-            if not answered and answer_after in shown:
-                os.write(master, answer)
-                answered = True
+            while answered < len(answers) and answers[answered][0] in shown[seen:]:
+                cue, typed = answers[answered]
+                seen = shown.index(cue, seen) + len(cue)
+                os.write(master, typed)
+                answered += 1
         elif tool.poll() is not None:
             break
     if tool.poll() is None:
         tool.kill()
     status = tool.wait()
     os.close(master)
-    return status, answered, shown
+    return status, answered, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)  # without cursor controls
+
+
+PROMPT = "リターンキーを押してください".encode("utf-8")
+ASK_SOURCE = "MorvoのLogフォルダをこのウィンドウにドラッグするか、パスを入力して、リターンキーを押してください".encode("utf-8")
+ASK_DESTINATION = "TessivaのLogフォルダをこのウィンドウにドラッグするか、パスを入力して、リターンキーを押してください".encode("utf-8")
+CONFIRM = "この内容でよければリターンキーを、やめるときは n を入力してリターンキーを押してください".encode("utf-8")
+USAGE = "MorvoのLogフォルダとTessivaのLogフォルダを指定してください".encode("utf-8")
 
 
 def utf8(text):
     return text.encode("utf-8")
 
 
+def shows_folders(source, destination):
+    return (utf8("MorvoのLogフォルダ（読むだけで、変更しません）: " + e2e.native(source)) + b"\r\n" +
+            utf8("TessivaのLogフォルダ（ここに書き込みます）: " + e2e.native(destination)) + b"\r\n")
+
+
 class Console(unittest.TestCase):
-    def test_sample_dialogue_in_utf8_on_a_terminal(self):
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.destination = os.path.join(self.work.name, "tessiva")
+        os.makedirs(self.destination)
+
+    def tearDown(self):
+        self.work.cleanup()
+
+    def check_sample_converted(self, shown, source):
+        for rel, (title, url) in e2e.EXAMPLE_THREADS.items():
+            self.assertIn(utf8("変換中:") + e2e.native(os.path.join(source, rel)).encode() + b"\r\n", shown)
+            self.assertIn(utf8(f"「{title}」({url})を移行しました\r\n"), shown)
+        self.assertIn(utf8("移行したスレッド: 4件、移行済みのためとばしたスレッド: 0件、失敗したスレッド: 0件\r\n"), shown)
+        self.assertNotIn(e2e.sj("変換中:"), shown)
+        self.assertEqual(len(e2e.files_below(self.destination)), 2 * len(e2e.EXAMPLE_THREADS))
+
+    def test_both_folders_asked_shown_and_confirmed(self):
+        # A dragged path holding a space comes in quotes; a typed one may have spaces around it.
+        source = os.path.join(self.work.name, "Morvo Log")
+        shutil.copytree(e2e.EXAMPLES, source)
+        answers = [(ASK_SOURCE, f'"{e2e.native(source)}"\r'.encode()),
+                   (ASK_DESTINATION, f"  {e2e.native(self.destination)} \r".encode()), (CONFIRM, b"\r"),
+                   (PROMPT, b"\r")]
+        status, answered, shown = converse([], answers)
+        self.assertEqual((status, answered), (0, len(answers)), shown)
+        self.assertIn(shows_folders(source, self.destination), shown)
+        self.assertLess(shown.index(shows_folders(source, self.destination)), shown.index(utf8("変換中:")))
+        self.check_sample_converted(shown, source)
+
+    def test_dropped_folders_shown_and_stopped_with_n(self):
         source = os.path.abspath(e2e.EXAMPLES)
-        with tempfile.TemporaryDirectory() as destination:
-            status, answered, shown = converse(source, destination, utf8("リターンキーを押してください"), b"\r")
-            self.assertTrue(answered, f"no prompt in UTF-8 on the terminal: {shown!r}")
-            self.assertEqual(status, 0, "the tool did not end after Return")
-            for rel, (title, url) in e2e.EXAMPLE_THREADS.items():
-                self.assertIn(utf8("変換中:") + e2e.native(os.path.join(source, rel)).encode(), shown)
-                self.assertIn(utf8(f"「{title}」({url})を移行しました"), shown)
-            self.assertIn(utf8("移行したスレッド: 4件、移行済みのためとばしたスレッド: 0件、失敗したスレッド: 0件"), shown)
-            self.assertNotIn(e2e.sj("変換中:"), shown)
-            self.assertEqual(len(e2e.files_below(destination)), 2 * len(e2e.EXAMPLE_THREADS))
+        status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
+        self.assertEqual((status, answered), (0, 2), shown)
+        self.assertIn(shows_folders(source, self.destination) + CONFIRM + b"\r\n", shown)
+        self.assertIn(utf8("やめました。何も書き込んでいません\r\n") + PROMPT, shown)
+        self.assertNotIn(utf8("変換中:"), shown)
+        self.assertEqual(os.listdir(self.destination), [])
+
+    def test_empty_answer_gives_the_usage_and_waits(self):
+        status, answered, shown = converse([], [(ASK_SOURCE, b"\r"), (PROMPT, b"\r")])
+        self.assertEqual((status, answered), (0, 2), shown)
+        self.assertIn(USAGE + b"\r\n" + PROMPT, shown)
+
+    def test_shared_console_or_redirected_input_gives_the_usage_alone(self):
+        for via_cmd in (True, False):
+            with open(os.devnull, "rb") as nothing:
+                status, answered, shown = converse([], [(ASK_SOURCE, b"\r")], stdin=None if via_cmd else nothing,
+                                                   via_cmd=via_cmd, limit=60)
+            self.assertEqual((status, answered), (0, 0), shown)
+            self.assertIn(b"Morvo->Tessiva Log Converter\r\n" + USAGE, shown)
+            self.assertNotIn(PROMPT, shown)
+
+    def test_sample_dialogue_in_utf8_on_a_shared_console(self):
+        source = os.path.abspath(e2e.EXAMPLES)
+        status, answered, shown = converse([source, self.destination], [(PROMPT, b"\r")], via_cmd=True)
+        self.assertEqual((status, answered), (0, 1), f"the tool did not end after Return: {shown!r}")
+        self.assertNotIn(CONFIRM, shown)
+        self.check_sample_converted(shown, source)
 
     def test_byte_that_does_not_convert_is_shown_as_replacement(self):
-        with tempfile.TemporaryDirectory() as work:
-            source = os.path.join(work, "morvo")
-            destination = os.path.join(work, "tessiva")
-            os.makedirs(destination)
-            title = e2e.sj("板") + b"\x81 ok"  # a lead byte without its trail byte
-            e2e.write(os.path.join(source, "h", "b", "1.dat"), b"a<>b<>c d<>e<>" + title + b"\n")
-            status, answered, shown = converse(source, destination, utf8("リターンキーを押してください"), b"\r")
-            self.assertEqual((status, answered), (0, True), shown)
-            self.assertIn(utf8("「板\ufffd ok」(http://h/test/read.cgi/b/1/)を移行しました"), shown)
-            self.assertEqual(e2e.read(os.path.join(destination, "h", "b", "1.dat")), b"a<>b<>c d<>e<>" + title + b"\n")
+        source = os.path.join(self.work.name, "morvo")
+        title = e2e.sj("板") + b"\x81 ok"  # a lead byte without its trail byte
+        e2e.write(os.path.join(source, "h", "b", "1.dat"), b"a<>b<>c d<>e<>" + title + b"\n")
+        status, answered, shown = converse([source, self.destination], [(CONFIRM, b"\r"), (PROMPT, b"\r")])
+        self.assertEqual((status, answered), (0, 2), shown)
+        self.assertIn(utf8("「板\ufffd ok」(http://h/test/read.cgi/b/1/)を移行しました"), shown)
+        self.assertEqual(e2e.read(os.path.join(self.destination, "h", "b", "1.dat")),
+                         b"a<>b<>c d<>e<>" + title + b"\n")
 
 
 if __name__ == "__main__":

@@ -467,11 +467,14 @@ class Failures(ToolCase):
         self.seal_source()
         rc, out, err = run(self.source, self.destination, user=nobody, tool=tool, cwd=self.root)
         self.assertEqual(rc, 1)
-        # The folder is counted apart from the threads.
-        self.assertEqual(err, BANNER + sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                         os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
-                         sj("フォルダを開けないため、その中は移行しませんでした: ") +
-                         os.path.join(self.source, "h/b/closed").encode() + b"\n" + summary(1, 0, 1, folders=1))
+        # The failures are repeated before the summary, and the folder is
+        # counted apart from the threads.
+        failures = (sj("スレッドファイルを読めないため、移行しませんでした: ") +
+                    os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
+                    sj("フォルダを開けないため、その中は移行しませんでした: ") +
+                    os.path.join(self.source, "h/b/closed").encode() + b"\n")
+        self.assertEqual(err, BANNER + failures + sj("移行できなかったスレッドとフォルダの一覧（上と同じものです）:\n") +
+                         failures + summary(1, 0, 1, folders=1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 
     def test_path_longer_than_windows_takes_fails_that_thread(self):
@@ -551,8 +554,10 @@ class Failures(ToolCase):
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual((rc, out), (1, PROMPT))
-        self.assertEqual(err, BANNER + sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: ") +
-                         native(os.path.join(self.destination, "h")).encode() + b"\n" + summary(0, 0, 0, folders=1))
+        failure = (sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: ") +
+                   native(os.path.join(self.destination, "h")).encode() + b"\n")
+        self.assertEqual(err, BANNER + failure + sj("移行できなかったスレッドとフォルダの一覧（上と同じものです）:\n") +
+                         failure + summary(0, 0, 0, folders=1))
 
     def test_missing_destination_folder_fails_each_thread(self):
         self.thread("h/b/1.dat", FIRST + b"\n")

@@ -20,9 +20,8 @@ const char* CauseText(IoError error) {
     }
 }
 
-void ReportFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
-    platform::WriteLine(stderr, {message, platform::AsPath(path), CauseText(error)});
-    ++tally.failed;
+void ReportThreadFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
+    ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
 }
 
 // The copy being written: its file and the name it is written under.
@@ -43,15 +42,14 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
     if (error == IoError::AlreadyExists) {
         platform::FileIdentity destinationIdentity;
         if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
-            platform::WriteLine(stderr, {text::kSameFile, platform::AsPath(destinationFile)});
-            ++tally.failed;
+            ReportFailure(FailedItem::Thread, text::kSameFile, destinationFile, "", tally);
             return false;
         }
         copy.writtenFile = destinationFile + kTemporarySuffix;
         error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Replace, copy.file);
     }
     if (error != IoError::None) {
-        ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
+        ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
         return false;
     }
     return true;
@@ -73,7 +71,7 @@ bool FinishCopy(const std::string& destinationFile, IoError writeError, bool ind
     }
     if (error == IoError::None) return true;
     platform::RemoveFile(copy.writtenFile);
-    ReportFailure(text::kCopyUnwritable, destinationFile, error, tally);
+    ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
     return false;
 }
 
@@ -87,7 +85,7 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
     if (copied.readError != IoError::None) {
         platform::CloseFile(copy.file);
         platform::RemoveFile(copy.writtenFile);
-        ReportFailure(text::kSourceUnreadable, sourceFile, copied.readError, tally);
+        ReportThreadFailure(text::kSourceUnreadable, sourceFile, copied.readError, tally);
         return Continue;
     }
     if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
@@ -97,7 +95,7 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
 
     IoError error = WriteIndexRecord(locations.indexFile, summary);
     if (error != IoError::None) {
-        ReportFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
+        ReportThreadFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
         return Continue;
     }
     // The URL is made of folder names, so it is shown as the file system gives them.
@@ -125,7 +123,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     platform::FileIdentity sourceIdentity;
     IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity);
     if (error != IoError::None) {
-        ReportFailure(text::kSourceUnreadable, sourceFile, error, tally);
+        ReportThreadFailure(text::kSourceUnreadable, sourceFile, error, tally);
         return Continue;
     }
     Copy copy;

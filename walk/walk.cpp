@@ -50,8 +50,7 @@ struct Walk {
 ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder) {
     platform::DirectorySearch search;
     if (!platform::StartSearch(sourceFolder, search)) {
-        platform::WriteLine(stderr, {text::kFolderUnreadable, platform::AsPath(sourceFolder)});
-        ++tally.failedFolders;
+        ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, "", tally);
         return Continue;
     }
     platform::DirectoryEntry entry;
@@ -84,8 +83,7 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     }
     platform::CreateFolder(childDestination);
     if (platform::FolderAncestry(childDestination, ancestry) && Contains(ancestry, sourceRootIdentity)) {
-        platform::WriteLine(stderr, {text::kFolderIntoSource, platform::AsPath(childDestination)});
-        ++tally.failedFolders;
+        ReportFailure(FailedItem::Folder, text::kFolderIntoSource, childDestination, "", tally);
         return false;
     }
     return true;
@@ -112,6 +110,13 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
 }
 
 }  // namespace
+
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const char* cause,
+                   RunTally& tally) {
+    platform::WriteLine(stderr, {message, platform::AsPath(path), cause});
+    ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
+    tally.failures.push_back(Failure{message, path, cause});
+}
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally) {

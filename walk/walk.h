@@ -3,8 +3,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 enum ConvertResult { Continue = 0, Abort = 1 };
+
+// A thread or folder that failed, as it was reported: the message, the path
+// and the cause (which may be empty).
+struct Failure {
+    const char* message;
+    std::string path;
+    const char* cause;
+};
 
 // What a run did, for the summary line and the exit status.
 struct RunTally {
@@ -12,7 +21,13 @@ struct RunTally {
     long long passedOver = 0;
     long long failed = 0;          // threads
     long long failedFolders = 0;   // folders that could not be opened or were not walked
+    std::vector<Failure> failures;  // to be repeated before the summary
 };
+
+enum class FailedItem { Thread, Folder };
+// Reports a failure on standard error, counts it, and keeps it for the summary.
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const char* cause,
+                   RunTally& tally);
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally);
