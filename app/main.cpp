@@ -92,10 +92,11 @@ bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinat
         platform::WriteLine(stdout, {text::kConfirm});
         std::string answer;
         platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
-        if (got == platform::ConsoleAnswer::Unread || (got == platform::ConsoleAnswer::Given && IsNo(Unquoted(answer)))) {
-            return false;
-        }
-        if (got == platform::ConsoleAnswer::Given && Unquoted(answer).empty()) return true;
+        if (got == platform::ConsoleAnswer::Unread) return false;
+        if (got == platform::ConsoleAnswer::NotConvertible) continue;
+        std::string reply = Unquoted(answer);
+        if (reply.empty()) return true;
+        if (IsNo(reply)) return false;
     }
 }
 

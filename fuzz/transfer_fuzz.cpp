@@ -63,11 +63,15 @@ std::string folder;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char pattern[] = "/tmp/transfer-fuzz-XXXXXX";
-    folder = mkdtemp(pattern);
+    // In memory where the system has it: every conversion flushes its copy to the disk.
+    char pattern[] = "/dev/shm/transfer-fuzz-XXXXXX";
+    char fallback[] = "/tmp/transfer-fuzz-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    folder = made != nullptr ? made : mkdtemp(fallback);
     std::string board = folder + "/dst/h";
     std::system(("mkdir -p " + board + " " + folder + "/src").c_str());
     std::freopen("/dev/null", "w", stdout);
+    std::atexit([] { std::system(("rm -rf " + folder).c_str()); });
     return 0;
 }
 
