@@ -8,8 +8,9 @@ Builds the floor (bench/floor.cpp): a program that walks the same tree and
 makes only the file operations of a conversion, with no line work, and the
 durable floor: the same plus one fdatasync of each copy before its index is
 named. Each round runs the tool, both floors and `cp -r` (and, with --before,
-another build of the tool) one after another, each first in turn, each into a
-folder never used before, and the benchmark prints median wall and CPU times,
+another build of the tool) one after another, each into a folder never used
+before, in orders where each goes first in turn and follows every other one
+equally often, and the benchmark prints median wall and CPU times,
 the ratios of the tool to each, and the tool's peak resident memory (GNU time).
 
 Warm: the page cache holds the inputs (a first round warms it and is not
@@ -165,6 +166,24 @@ def commands(programs, source, output):
     return made
 
 
+def balanced_orders(names):
+    """The orders of the rounds: each program goes first in turn, and each
+    follows every other one equally often, so that none always meets the file
+    system as the same program before it left it (a Williams design)."""
+    count = len(names)
+    first, low, high = [0], 1, count - 1
+    while len(first) < count:
+        first.append(low)
+        low += 1
+        if len(first) < count:
+            first.append(high)
+            high -= 1
+    orders = [[names[(place + shift) % count] for place in first] for shift in range(count)]
+    if count % 2:
+        orders += [order[::-1] for order in orders]
+    return orders
+
+
 def measure(programs, source, label, work, rounds, cold, keep_outputs):
     """Median wall and CPU times of each program, and the tool's peak memory.
 
@@ -176,6 +195,7 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
     its copies would take gigabytes of disk.
     """
     names = list(commands(programs, source, ""))
+    orders = balanced_orders(names)
     walls = {name: [] for name in names}
     cpus = {name: [] for name in names}
     peaks = []
@@ -183,10 +203,7 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
     first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
     for round_number in range(first, rounds + 1):
         made = []
-        # Each program goes first in turn, so that none always meets the file
-        # system as the one before it left it.
-        turn = round_number % len(names)
-        for name in names[turn:] + names[:turn]:
+        for name in orders[round_number % len(orders)]:
             output = os.path.join(work, f"out-{label}-{'cold' if cold else 'warm'}-{name}-{round_number}")
             fresh(output)
             if name != "cp":
