@@ -57,9 +57,10 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
 
 // Closes the copy and puts it in its place; false, with the failure reported
 // and nothing left of the copy, when any write, the flush, the close or the
-// move failed. A copy that an index is to stand for has its bytes flushed to
-// the disk before it is named, or before the index is when it is written in
-// place, so that no power cut leaves an index beside a copy that lost them.
+// move failed. A copy that an index is to stand for is flushed to the disk
+// before it is moved into place or, when written in place, before its index
+// is written, so that no power cut leaves an index beside a copy that lost
+// its bytes.
 bool FinishCopy(const std::string& destinationFile, IoError writeError, bool indexFollows, Copy& copy,
                 RunTally& tally) {
     IoError error = writeError;
