@@ -200,7 +200,8 @@ bool ConsoleIsOwn() {
 }
 
 // The console gives the line as UTF-16; a character the ANSI code page has no
-// bytes for would become another character, so such a line is refused.
+// bytes for would become another character, so such a line is refused. Where
+// the ANSI code page is UTF-8, only a broken surrogate has none.
 ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring line;
@@ -214,13 +215,15 @@ ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
     while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
     answer.clear();
     if (line.empty()) return ConsoleAnswer::Given;
+    bool utf8 = GetACP() == CP_UTF8;
+    DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
     int length = static_cast<int>(line.size());
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, line.data(), length, nullptr, 0, nullptr,
-                                   &usedDefault);
+    int size = WideCharToMultiByte(CP_ACP, flags, line.data(), length, nullptr, 0, nullptr,
+                                   utf8 ? nullptr : &usedDefault);
     if (size <= 0 || usedDefault) return ConsoleAnswer::NotConvertible;
     answer.resize(static_cast<std::size_t>(size));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, line.data(), length, &answer[0], size, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, flags, line.data(), length, &answer[0], size, nullptr, nullptr);
     return ConsoleAnswer::Given;
 }
 

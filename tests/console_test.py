@@ -125,10 +125,13 @@ class Console(unittest.TestCase):
         self.assertNotIn(utf8("変換中:"), shown)
         self.assertEqual(os.listdir(self.destination), [])
 
-    def test_empty_answer_gives_the_usage_and_waits(self):
-        status, answered, shown = converse([], [(ASK_SOURCE, b"\r"), (PROMPT, b"\r")])
-        self.assertEqual((status, answered), (0, 2), shown)
-        self.assertIn(USAGE + b"\r\n" + PROMPT, shown)
+    def test_path_the_code_page_cannot_hold_is_asked_again_and_empty_answer_gives_the_usage(self):
+        refused = utf8("このパスには、このツールで扱えない文字が含まれています。フォルダの名前を変えてから、もう一度指定してください")
+        # Hangul is in neither the Japanese nor the Western ANSI code page.
+        answers = [(ASK_SOURCE, utf8("C:\\한\r")), (refused, b"\r"), (PROMPT, b"\r")]
+        status, answered, shown = converse([], answers)
+        self.assertEqual((status, answered), (0, 3), shown)
+        self.assertIn(refused + b"\r\n" + ASK_SOURCE + b"\r\n\r\n" + USAGE + b"\r\n" + PROMPT, shown)
 
     def test_shared_console_or_redirected_input_gives_the_usage_alone(self):
         for via_cmd in (True, False):
