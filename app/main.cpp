@@ -104,12 +104,12 @@ bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinat
 // and ends; on a console of its own, whose window would close at once, it
 // waits first.
 int EndWithUsage(bool ownConsole) {
-    if (!ownConsole) {
+    if (ownConsole) {
+        platform::WriteLine(stderr, {text::kUsage});
+        PromptAndWait();
+    } else {
         platform::WriteText(stderr, {text::kUsage});
-        return 0;
     }
-    platform::WriteLine(stderr, {text::kUsage});
-    PromptAndWait();
     return 0;
 }
 

@@ -98,6 +98,9 @@ def completion(title, url):
     return sj("「") + title + sj("」(") + url.encode() + sj(")を移行しました") + b"\n"
 
 
+FAILURES_AGAIN = sj("移行できなかったスレッドとフォルダの一覧（上と同じものです）:\n")
+
+
 def summary(migrated, passed, failed, folders=0):
     line = f"移行したスレッド: {migrated}件、移行済みのためとばしたスレッド: {passed}件、失敗したスレッド: {failed}件"
     if folders:
@@ -473,8 +476,7 @@ class Failures(ToolCase):
                     os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
                     sj("フォルダを開けないため、その中は移行しませんでした: ") +
                     os.path.join(self.source, "h/b/closed").encode() + b"\n")
-        self.assertEqual(err, BANNER + failures + sj("移行できなかったスレッドとフォルダの一覧（上と同じものです）:\n") +
-                         failures + summary(1, 0, 1, folders=1))
+        self.assertEqual(err, BANNER + failures + FAILURES_AGAIN + failures + summary(1, 0, 1, folders=1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 
     def test_path_longer_than_windows_takes_fails_that_thread(self):
@@ -556,8 +558,7 @@ class Failures(ToolCase):
         self.assertEqual((rc, out), (1, PROMPT))
         failure = (sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: ") +
                    native(os.path.join(self.destination, "h")).encode() + b"\n")
-        self.assertEqual(err, BANNER + failure + sj("移行できなかったスレッドとフォルダの一覧（上と同じものです）:\n") +
-                         failure + summary(0, 0, 0, folders=1))
+        self.assertEqual(err, BANNER + failure + FAILURES_AGAIN + failure + summary(0, 0, 0, folders=1))
 
     def test_missing_destination_folder_fails_each_thread(self):
         self.thread("h/b/1.dat", FIRST + b"\n")
