@@ -88,7 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A small buffer, so that lines straddle many block edges.
     TransferBuffers buffers;
     buffers.lines.resize(65 + size % 61);
-    ConvertResult result = ConvertThread(source, destination, folder + "/dst", buffers, tally);
+    ThreadGroup group;
+    ConvertResult result = ConvertThread(source, destination, folder + "/dst", buffers, group, tally);
+    CommitGroup(group, tally);
     std::vector<std::string> lines = ExpectedLines(input);
     std::string expectedCopy;
     for (const std::string& line : lines) expectedCopy += line + "\n";

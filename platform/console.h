@@ -1,6 +1,7 @@
 // Console messages: fixed Shift_JIS texts followed by values, a newline and a flush.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -26,13 +27,33 @@ inline ConsolePiece AsPath(std::string_view path) {
     return piece;
 }
 
-// Writes the pieces, and a newline when `endLine` says so, as the stream's
-// console shows them, and flushes the stream. One per platform.
+// Appends the pieces, and a newline when `endLine` says so, to `rendered` in
+// the form the stream takes: converted where its console wants another
+// character set. One per platform.
+void RenderPieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine,
+                  std::string& rendered);
+// Writes what RenderPieces made for the stream, with one call, and flushes
+// the stream. One per platform.
+void WriteRendered(std::FILE* stream, const std::string& rendered);
+
+// Writes the pieces, and a newline when `endLine` says so, and flushes the
+// stream; while lines are held, the line waits in the queue instead.
 void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine);
 // Writes the pieces, then a newline, then flushes the stream.
 void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.
 void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
+
+// While lines are held, every line written waits, in order, until
+// ReleaseLines writes them all. Holding ends with the queue written.
+void HoldLines(bool hold);
+// The number of lines waiting: the place a line given later is to take.
+std::size_t HeldLineCount();
+// Puts a line into the queue at `position`, before the lines queued since.
+void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
+// Writes the waiting lines in order: each run of lines for one stream with
+// one call, so that a console is not asked once a line.
+void ReleaseLines();
 
 // True when the console is the tool's alone and standard input reads from it:
 // the tool was started from Explorer or a shortcut, and its window closes as

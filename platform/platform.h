@@ -56,8 +56,8 @@ struct FileHandle {
     std::intptr_t value = -1;
 };
 
-// Opens a regular file for reading; gives its identity.
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity);
+// Opens a regular file for reading; gives its identity and its size in bytes.
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, std::uint64_t& size);
 // Reads up to capacity bytes; count 0 means end of file.
 IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count);
 // Creates a file that did not exist. With Replace, a leftover of that name is
@@ -65,8 +65,14 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
-// Returns once the file's bytes are on the disk, so that they outlast a power cut.
-IoError SyncFile(FileHandle file);
+// Returns once the bytes of every file are on the disk, so that they outlast a
+// power cut, with as few flushes of the disk as the platform allows. `errors`
+// gets one result per file: None only where that file's bytes are confirmed
+// on the disk.
+void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors);
+// Returns once the files moved into the folder with ReplaceFile keep their
+// names after a power cut.
+IoError SyncFolder(const std::string& folder);
 IoError CloseFile(FileHandle& file);
 // Writes a new file that appears at its path only once complete, without a
 // temporary name, where the platform and file system can. False when they
@@ -74,8 +80,10 @@ IoError CloseFile(FileHandle& file);
 // back on a temporary name. True when it was tried, with `error` telling how
 // it went. Nothing is left behind when it fails.
 bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size, IoError& error);
-// Moves a file into place, replacing the directory entry of that name.
-IoError ReplaceFile(const std::string& from, const std::string& to);
+// Moves a file into place, replacing the directory entry of that name. A move
+// that must outlast a power cut (`durable`) is made so on Windows before the
+// call returns, and on POSIX by SyncFolder of the folder it went into.
+IoError ReplaceFile(const std::string& from, const std::string& to, bool durable = false);
 void RemoveFile(const std::string& path);
 
 // Chooses how the console shows the tool's Shift_JIS texts: on POSIX, when the

@@ -12,6 +12,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 
@@ -74,11 +75,17 @@ HANDLE OpenForQuery(const std::wstring& path) {
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+FileIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
+    FileIdentity identity;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return identity;
+}
+
 bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullptr) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(handle, &information)) return false;
-    identity.device = information.dwVolumeSerialNumber;
-    identity.file = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity = IdentityFromInformation(information);
     if (attributes != nullptr) *attributes = information.dwFileAttributes;
     return true;
 }
@@ -164,21 +171,31 @@ constexpr UINT kShiftJis = 932;
 // On a console the line goes out as UTF-16, whatever the console's code page:
 // the tool's texts and the titles are Shift_JIS, paths are in the code page the
 // command line came in. A file or a pipe gets the bytes as they are, with the
-// C runtime's CR LF line ends.
-void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
-    std::fflush(stream);
-    HANDLE console = ConsoleOf(stream);
-    if (console == nullptr) {
-        std::string line;
-        for (const ConsolePiece& piece : pieces) line.append(piece.bytes);
-        if (endLine) line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stream);
-        std::fflush(stream);
+// C runtime's CR LF line ends. For a console the UTF-16 code units are kept
+// in the string's bytes.
+void RenderPieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine,
+                  std::string& rendered) {
+    if (ConsoleOf(stream) == nullptr) {
+        for (const ConsolePiece& piece : pieces) rendered.append(piece.bytes);
+        if (endLine) rendered += '\n';
         return;
     }
     std::wstring line;
     for (const ConsolePiece& piece : pieces) AppendWide(piece.bytes, piece.isText ? kShiftJis : CP_ACP, line);
     if (endLine) line += L"\r\n";
+    rendered.append(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
+}
+
+void WriteRendered(std::FILE* stream, const std::string& rendered) {
+    std::fflush(stream);
+    HANDLE console = ConsoleOf(stream);
+    if (console == nullptr) {
+        std::fwrite(rendered.data(), 1, rendered.size(), stream);
+        std::fflush(stream);
+        return;
+    }
+    std::wstring line(rendered.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(&line[0], rendered.data(), line.size() * sizeof(wchar_t));
     const wchar_t* left = line.data();
     DWORD leftCount = static_cast<DWORD>(line.size());
     while (leftCount > 0) {
@@ -274,11 +291,10 @@ bool IsFolder(const std::string& path) {
 bool OpensWithBytes(const std::string& path) {
     FileHandle file;
     FileIdentity identity;
-    if (OpenForReading(path, file, identity) != IoError::None) return false;
-    LARGE_INTEGER size{};
-    bool holdsBytes = GetFileSizeEx(reinterpret_cast<HANDLE>(file.value), &size) && size.QuadPart > 0;
+    std::uint64_t size = 0;
+    if (OpenForReading(path, file, identity, size) != IoError::None) return false;
     CloseFile(file);
-    return holdsBytes;
+    return size > 0;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -308,17 +324,19 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
     return true;
 }
 
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity) {
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, std::uint64_t& size) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    DWORD attributes = 0;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOfHandle(handle, identity, &attributes) ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         CloseHandle(handle);
         return IoError::NotAFile;
     }
+    identity = IdentityFromInformation(information);
+    size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     file.value = reinterpret_cast<std::intptr_t>(handle);
     return IoError::None;
 }
@@ -358,8 +376,71 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     return IoError::None;
 }
 
-IoError SyncFile(FileHandle file) {
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(file.value)) ? IoError::None : FromLastError();
+namespace {
+
+IoError SyncFile(HANDLE file) {
+    return FlushFileBuffers(file) ? IoError::None : FromLastError();
+}
+
+// NtFlushBuffersFileEx, from Windows 8 on; MinGW's headers do not declare it.
+struct FlushStatusBlock {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+using FlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, FlushStatusBlock*);
+constexpr ULONG kFlushWithoutDiskCache = 2;  // FLUSH_FLAGS_NO_SYNC
+
+FlushBuffersFileEx LoadFlushBuffersFileEx() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
+    return reinterpret_cast<FlushBuffersFileEx>(reinterpret_cast<void*>(found));
+}
+
+// Writes the file's data and metadata to the disk without flushing the
+// disk's own cache; false where the function is missing (Vista, 7, Wine) or
+// refused (some file systems).
+bool WriteWithoutDiskCacheFlush(HANDLE file) {
+    static const FlushBuffersFileEx flush = LoadFlushBuffersFileEx();
+    FlushStatusBlock status{};
+    return flush != nullptr && flush(file, kFlushWithoutDiskCache, nullptr, 0, &status) >= 0;
+}
+
+}  // namespace
+
+// Each file's bytes go to the disk without a flush of its cache; then one
+// FlushFileBuffers for each volume flushes that cache for all of them. A file
+// that could not be written so, or whose volume's flush failed, is flushed on
+// its own, and its own result decides.
+void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
+    errors.assign(files.size(), IoError::Other);
+    std::vector<DWORD> volumes(files.size(), 0);
+    std::vector<bool> waiting(files.size(), false);  // written, waiting for its volume's flush
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        HANDLE file = reinterpret_cast<HANDLE>(files[i].value);
+        BY_HANDLE_FILE_INFORMATION information;
+        waiting[i] = WriteWithoutDiskCacheFlush(file) && GetFileInformationByHandle(file, &information);
+        if (waiting[i]) volumes[i] = information.dwVolumeSerialNumber;
+    }
+    for (std::size_t first = 0; first < files.size(); ++first) {
+        if (!waiting[first]) continue;
+        bool flushed = SyncFile(reinterpret_cast<HANDLE>(files[first].value)) == IoError::None;
+        for (std::size_t i = first; i < files.size(); ++i) {
+            if (!waiting[i] || volumes[i] != volumes[first]) continue;
+            waiting[i] = false;
+            if (flushed) errors[i] = IoError::None;
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (errors[i] != IoError::None) errors[i] = SyncFile(reinterpret_cast<HANDLE>(files[i].value));
+    }
+}
+
+// A durable move is written through to the disk before ReplaceFile returns.
+IoError SyncFolder(const std::string&) {
+    return IoError::None;
 }
 
 IoError CloseFile(FileHandle& file) {
@@ -371,16 +452,17 @@ IoError CloseFile(FileHandle& file) {
 
 // A read-only file in the way is made writable first, so that it is replaced
 // as it would be on POSIX.
-IoError ReplaceFile(const std::string& from, const std::string& to) {
+IoError ReplaceFile(const std::string& from, const std::string& to, bool durable) {
     if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return RefuseLongPath();
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
+    DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return IoError::None;
     IoError error = FromLastError();
     DWORD attributes = GetFileAttributesA(to.c_str());
     bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (error != IoError::AccessDenied || !readOnlyFile) return error;
     SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return IoError::None;
     return FromLastError();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,11 +77,47 @@ struct CopyResult {
 CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, TransferBuffers& buffers,
                      ThreadSummary& summary);
 
-// One thread from its progress line to its completion line: passes over a
-// thread already indexed, writes the copy and then the index, and reports
-// every failure. Abort only after a broken title.
+// A thread whose copy is written, waiting in its group for the flush that
+// lets its index be named.
+struct PendingThread {
+    platform::FileHandle copy;  // still open, for the flush
+    std::string writtenFile;    // the name the copy was written under
+    std::string destinationFile;
+    std::string indexFile;
+    ThreadSummary summary;
+    std::size_t linePosition;     // where its completion or failure line goes among the held lines
+    std::size_t failurePosition;  // where its failure goes among the run's failures
+};
+
+// Threads whose copies are written and not yet known to be durable. A group
+// commits as one: every copy made durable with as few flushes of the disk as
+// the platform allows, then the indices named, then the console lines of its
+// threads written. It is bounded by threads and bytes, never by time, so that
+// a tree gives the same groups, and the same system calls, in every run.
+struct ThreadGroup {
+    std::vector<PendingThread> threads;
+    std::uint64_t sourceBytes = 0;
+};
+// Copies open at once; and the bytes after which the lines of a group reach
+// the console, and its indices the disk.
+constexpr std::size_t kGroupThreads = 256;
+constexpr std::uint64_t kGroupBytes = 8 << 20;
+
+// Makes the group's copies durable, moves the replaced ones into place, names
+// their indices, and then writes the held console lines with each thread's
+// completion or failure line in its place. Leaves the group empty.
+void CommitGroup(ThreadGroup& group, RunTally& tally);
+
+// One thread from its progress line until its copy is written: passes over a
+// thread already indexed, writes the copy and puts the thread into the group,
+// which is committed when full; reports every failure. Abort only after a
+// broken title, with the group still to be committed.
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
-                            const std::string& destinationRoot, TransferBuffers& buffers, RunTally& tally);
+                            const std::string& destinationRoot, TransferBuffers& buffers, ThreadGroup& group,
+                            RunTally& tally);
+
+// The words shown after a failed thread's path for the cause.
+const char* CauseText(platform::IoError error);
 
 // Suffix of the files written before they are moved into place.
 inline constexpr char kTemporarySuffix[] = ".m2t-tmp";

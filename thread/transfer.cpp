@@ -1,11 +1,10 @@
-// One thread's conversion, from its progress line to its completion line.
+// One thread's conversion, from its progress line until its copy is written
+// and the thread waits in its group.
 #include <cstdio>
 
 #include "platform/console.h"
 #include "texts/japanese.h"
 #include "thread/thread.h"
-
-namespace {
 
 using platform::IoError;
 
@@ -19,6 +18,8 @@ const char* CauseText(IoError error) {
         default: return text::kCauseOther;
     }
 }
+
+namespace {
 
 void ReportThreadFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
     ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
@@ -55,31 +56,26 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
     return true;
 }
 
-// Closes the copy and puts it in its place; false, with the failure reported
-// and nothing left of the copy, when any write, the flush, the close or the
-// move failed. A copy that an index is to stand for is flushed to the disk
-// before it is moved into place or, when written in place, before its index
-// is written, so that no power cut leaves an index beside a copy that lost
-// its bytes.
-bool FinishCopy(const std::string& destinationFile, IoError writeError, bool indexFollows, Copy& copy,
-                RunTally& tally) {
+// Closes a copy that no index will stand for (a broken title's, or one whose
+// write failed) and puts it in its place; with any failure it is reported
+// and nothing of it is left.
+void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, Copy& copy, RunTally& tally) {
     IoError error = writeError;
-    if (error == IoError::None && indexFollows) error = platform::SyncFile(copy.file);
     IoError closeError = platform::CloseFile(copy.file);
     if (error == IoError::None) error = closeError;
     if (error == IoError::None && copy.writtenFile != destinationFile) {
         error = platform::ReplaceFile(copy.writtenFile, destinationFile);
     }
-    if (error == IoError::None) return true;
+    if (error == IoError::None) return;
     platform::RemoveFile(copy.writtenFile);
     ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
-    return false;
 }
 
-// Writes the copy and then the index; the source is the caller's to close.
+// Writes the copy and puts the thread, its copy still open, into the group;
+// the source is the caller's to close.
 ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle source, Copy& copy,
                              const std::string& destinationFile, const ThreadLocations& locations,
-                             TransferBuffers& buffers, RunTally& tally) {
+                             TransferBuffers& buffers, ThreadGroup& group, RunTally& tally) {
     ThreadSummary summary;
     summary.url = locations.url;
     CopyResult copied = CopyLines(source, copy.file, buffers, summary);
@@ -90,48 +86,56 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
         return Continue;
     }
     if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
-    bool inPlace = FinishCopy(destinationFile, copied.writeError, !copied.brokenTitle, copy, tally);
-    if (copied.brokenTitle) return Abort;
-    if (!inPlace) return Continue;
-
-    IoError error = WriteIndexRecord(locations.indexFile, summary);
-    if (error != IoError::None) {
-        ReportThreadFailure(text::kIndexUnwritable, locations.indexFile, error, tally);
-        return Continue;
+    if (copied.brokenTitle || copied.writeError != IoError::None) {
+        CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
+        return copied.brokenTitle ? Abort : Continue;
     }
-    // The URL is made of folder names, so it is shown as the file system gives them.
-    platform::WriteLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
-                                 platform::AsPath(summary.url), text::kCompletionClose});
-    ++tally.migrated;
+    group.threads.push_back(PendingThread{copy.file, copy.writtenFile, destinationFile, locations.indexFile,
+                                          std::move(summary), platform::HeldLineCount(), tally.failures.size()});
     return Continue;
+}
+
+// Another thread of the group (one stem in two letter cases) will have this index.
+bool IsIndexPending(const ThreadGroup& group, const std::string& indexFile) {
+    for (const PendingThread& thread : group.threads) {
+        if (thread.indexFile == indexFile) return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
-                            const std::string& destinationRoot, TransferBuffers& buffers, RunTally& tally) {
+                            const std::string& destinationRoot, TransferBuffers& buffers, ThreadGroup& group,
+                            RunTally& tally) {
     platform::WriteLine(stdout, {text::kProgress, platform::AsPath(sourceFile)});
     ThreadLocations locations = LocateThread(destinationFile, destinationRoot);
     if (!locations.hasHost) {
         platform::WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
         return Continue;
     }
-    if (IsIndexed(locations.indexFile)) {
+    if (IsIndexed(locations.indexFile) || IsIndexPending(group, locations.indexFile)) {
         ++tally.passedOver;
         return Continue;
     }
     platform::FileHandle source;
     platform::FileIdentity sourceIdentity;
-    IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity);
+    std::uint64_t sourceBytes = 0;
+    IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity, sourceBytes);
     if (error != IoError::None) {
         ReportThreadFailure(text::kSourceUnreadable, sourceFile, error, tally);
         return Continue;
     }
+    // A thread that would take the group past its bytes commits the group
+    // first, which also shows this thread's progress line before a long copy.
+    if (group.sourceBytes + sourceBytes > kGroupBytes) CommitGroup(group, tally);
     Copy copy;
     ConvertResult result = Continue;
     if (StartCopy(destinationFile, sourceIdentity, copy, tally)) {
-        result = TransferThread(sourceFile, source, copy, destinationFile, locations, buffers, tally);
+        result = TransferThread(sourceFile, source, copy, destinationFile, locations, buffers, group, tally);
+        group.sourceBytes += sourceBytes;
     }
     platform::CloseFile(source);
+    if (group.threads.size() >= kGroupThreads || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
     return result;
 }

@@ -41,6 +41,7 @@ struct Walk {
     std::vector<FileIdentity> sourceChain;  // the source folders from the root down to the current one
     RunTally& tally;
     TransferBuffers buffers;
+    ThreadGroup group;
 
     ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
     ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder);
@@ -58,7 +59,7 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
     while (result == Continue && platform::NextEntry(search, entry)) {
         if (entry.isFolder || !IsThreadFileName(entry.name)) continue;
         result = ConvertThread(Join(sourceFolder, entry.name), Join(destinationFolder, entry.name), destinationRoot,
-                               buffers, tally);
+                               buffers, group, tally);
     }
     platform::CloseSearch(search);
     return result;
@@ -118,13 +119,26 @@ void ReportFailure(FailedItem item, const char* message, const std::string& path
     tally.failures.push_back(Failure{message, path, cause});
 }
 
+void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
+                     const std::string& path, const char* cause, RunTally& tally) {
+    platform::HoldLineAt(linePosition, stderr, {message, platform::AsPath(path), cause});
+    ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
+    tally.failures.insert(tally.failures.begin() + static_cast<std::ptrdiff_t>(failurePosition),
+                          Failure{message, path, cause});
+}
+
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally) {
-    Walk walk{destinationRoot, {}, {}, {}, tally, {}};
+    Walk walk{destinationRoot, {}, {}, {}, tally, {}, {}};
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);
-    return walk.ConvertTree(sourceFolder, destinationFolder);
+    // The lines of the walk wait for the group of threads they belong with.
+    platform::HoldLines(true);
+    ConvertResult result = walk.ConvertTree(sourceFolder, destinationFolder);
+    CommitGroup(walk.group, tally);
+    platform::HoldLines(false);
+    return result;
 }
 
 FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder) {

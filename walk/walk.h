@@ -2,6 +2,7 @@
 // hands every thread file to the conversion.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ enum class FailedItem { Thread, Folder };
 // Reports a failure on standard error, counts it, and keeps it for the summary.
 void ReportFailure(FailedItem item, const char* message, const std::string& path, const char* cause,
                    RunTally& tally);
+// The same for a failure found after later lines were held: its line and its
+// record take the places they would have had when the thread was converted.
+void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
+                     const std::string& path, const char* cause, RunTally& tally);
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally);
