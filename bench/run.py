@@ -1,23 +1,26 @@
 #!/usr/bin/env python3
-"""Copy-speed benchmark: the converter against the floor, the durable floor
-and `cp -r`.
+"""Copy-speed benchmark: the converter against the floor, the durable floor,
+`cp -r` and `rsync -a --fsync`, every one timed to the end of a `sync`.
 
 Generates, from a fixed seed, a log tree of 5,000 threads over 3 hosts and
 20 boards (about 200 MB, CR LF and LF files mixed) and one 1 GB thread file.
 Builds the floor (bench/floor.cpp): a program that walks the same tree and
 makes only the file operations of a conversion, with no line work, and the
 durable floor: the same plus one fdatasync of each copy before its index is
-named. Each round runs the tool, both floors and `cp -r` (and, with --before,
-another build of the tool) one after another, each into a folder never used
-before, in orders where each goes first in turn and follows every other one
-equally often, and the benchmark prints median wall and CPU times,
-the ratios of the tool to each, and the tool's peak resident memory (GNU time).
+named. Each round runs the tool, both floors, `cp -r` and `rsync -a --fsync`
+(and, with --before, another build of the tool) one after another, each into
+a folder never used before, in orders where each goes first in turn and
+follows every other one equally often. Every run is timed twice: when the
+program ends, and at the end of the `sync` that follows it, when all of its
+bytes are on the disk. The floor timed to the end of its sync is the limit of
+any durable conversion. The benchmark prints median wall and CPU times, the
+ratios of the tool to each program (to the end of the sync), and the tool's
+peak resident memory (GNU time).
 
 Warm: the page cache holds the inputs (a first round warms it and is not
 counted); the previous program's writes are flushed before each timed run.
 Cold, where the machine allows it (root and a writable
-/proc/sys/vm/drop_caches): the page cache is dropped before each timed run,
-and each time runs to the end of a `sync`, as a user's migration does.
+/proc/sys/vm/drop_caches): the page cache is dropped before each timed run.
 
     python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N] [--modes warm,cold]
                          [--before OTHER_BUILD]
@@ -127,8 +130,8 @@ def cold_possible():
 
 
 def timed(command, cold):
-    """Wall time, CPU time (user and system) and peak resident memory (KiB)
-    of one command.
+    """Wall time to the program's end and to the end of the sync after it,
+    CPU time (user and system) and peak resident memory (KiB) of one command.
 
     GNU time starts the command from its own small process: a child forked
     from this Python process would carry Python's memory high-water mark.
@@ -142,15 +145,15 @@ def timed(command, cold):
         start = time.perf_counter()
         done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report, *command],
                               stdin=devnull_in, stdout=devnull_out, stderr=subprocess.PIPE)
-        if cold:
-            os.sync()
-        wall = time.perf_counter() - start
+        ended = time.perf_counter() - start
+        os.sync()
+        synced = time.perf_counter() - start
     with open(report) as f:
         user, system, peak = f.read().split()[-3:]
     os.remove(report)
     if done.returncode != 0:
         sys.exit(f"{command[0]} failed: {done.stderr.decode('cp932', 'replace')}")
-    return wall, float(user) + float(system), int(peak)
+    return ended, synced, float(user) + float(system), int(peak)
 
 
 def fresh(path):
@@ -160,7 +163,8 @@ def fresh(path):
 def commands(programs, source, output):
     """Each program's command line, from the program names to their files."""
     made = {"tool": [programs["tool"], source, output], "floor": [programs["floor"], source, output],
-            "durable": [programs["floor"], "--durable", source, output], "cp": ["cp", "-r", source, output]}
+            "durable": [programs["floor"], "--durable", source, output], "cp": ["cp", "-r", source, output],
+            "rsync": ["rsync", "-a", "--fsync", source + "/", output]}
     if "before" in programs:
         made["before"] = [programs["before"], source, output]
     return made
@@ -185,7 +189,8 @@ def balanced_orders(names):
 
 
 def measure(programs, source, label, work, rounds, cold, keep_outputs):
-    """Median wall and CPU times of each program, and the tool's peak memory.
+    """Median wall times (to the end and to the end of the sync) and CPU times
+    of each program, and the tool's peak memory.
 
     With keep_outputs, every run writes into a folder of its own and all of
     them are removed at the end: on ext4, files deleted moments before make the
@@ -196,7 +201,8 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
     """
     names = list(commands(programs, source, ""))
     orders = balanced_orders(names)
-    walls = {name: [] for name in names}
+    ends = {name: [] for name in names}
+    syncs = {name: [] for name in names}
     cpus = {name: [] for name in names}
     peaks = []
     outputs = []
@@ -208,10 +214,11 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
             fresh(output)
             if name != "cp":
                 os.makedirs(output)
-            wall, cpu, peak = timed(commands(programs, source, output)[name], cold)
+            ended, synced, cpu, peak = timed(commands(programs, source, output)[name], cold)
             made.append(output)
             if round_number:
-                walls[name].append(wall)
+                ends[name].append(ended)
+                syncs[name].append(synced)
                 cpus[name].append(cpu)
                 if name == "tool":
                     peaks.append(peak)
@@ -222,18 +229,19 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
                 fresh(output)
     for output in outputs:
         fresh(output)
-    return ({name: statistics.median(walls[name]) for name in names},
+    return ({name: statistics.median(ends[name]) for name in names},
+            {name: statistics.median(syncs[name]) for name in names},
             {name: statistics.median(cpus[name]) for name in names}, max(peaks))
 
 
-def report(label, mode, size, walls, cpus, peak):
+def report(label, mode, size, ends, syncs, cpus, peak):
     mb = size / 1e6
     print(f"{label}, {mode}: {mb:.0f} MB")
-    for name in walls:
-        print(f"  {name:7} median wall {walls[name]:.3f} s  cpu {cpus[name]:.3f} s  "
-              f"{mb / walls[name]:7.0f} MB/s")
-    ratios = "  ".join(f"tool/{name} {walls['tool'] / walls[name]:.3f}" for name in walls if name != "tool")
-    print(f"  ratio {ratios}  tool peak RSS {peak / 1024:.1f} MiB")
+    for name in syncs:
+        print(f"  {name:7} median wall {ends[name]:.3f} s, to the end of the sync {syncs[name]:.3f} s  "
+              f"cpu {cpus[name]:.3f} s  {mb / syncs[name]:7.0f} MB/s")
+    ratios = "  ".join(f"tool/{name} {syncs['tool'] / syncs[name]:.3f}" for name in syncs if name != "tool")
+    print(f"  ratio to the end of the sync: {ratios}  tool peak RSS {peak / 1024:.1f} MiB")
     sys.stdout.flush()
 
 

@@ -65,6 +65,10 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
+// Starts writing `length` bytes of the file from `offset` to the disk and
+// returns without waiting, so that the disk works while the tool goes on and
+// a later flush finds less to write.
+void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length);
 // Returns once the bytes of every file are on the disk, so that they outlast a
 // power cut, with as few flushes of the disk as the platform allows. `errors`
 // gets one result per file: None only where that file's bytes are confirmed

@@ -281,6 +281,17 @@ bool SyncfsFlushes(int descriptor) {
 
 }  // namespace
 
+void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length) {
+#ifdef __linux__
+    (void)sync_file_range(static_cast<int>(file.value), static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+    (void)offset;
+    (void)length;
+#endif
+}
+
 // Where one syncfs is a flush, the files of each file system cost that one
 // call: the group's first file was opened after any earlier group's syncfs,
 // so a write-back that failed since is reported to it. Where it is not, or

@@ -290,6 +290,51 @@ class Conversion(ToolCase):
                                                           "Mon, 10 May 2004 03:34:56 GMT")
         self.assertEqual(files_below(self.destination), expected)
 
+    def test_console_of_many_groups_is_in_the_order_of_the_threads(self):
+        # Threads are committed in groups of 256: a copy and an index that
+        # cannot be named fail at a group's commit, yet their lines stand where
+        # the threads were met, among the lines of the threads after them, on
+        # both streams; so does a broken title in the middle of a group.
+        folder = os.path.join(self.source, "h/b")
+        for number in range(600):
+            self.thread(f"h/b/{2000 + number}.dat", b"n<>m<>2004/05/10 12:34:56<>x<>t%d\nsecond<>\n" % number)
+        os.mkfifo(os.path.join(folder, "fifo.dat"))
+        listing = self.listing_order("h/b")
+        regular = [name for name in listing if name != "fifo.dat"]
+        copy_blocked, index_blocked, broken = regular[100], regular[300], regular[530]
+        long_title = b"t" * 102
+        self.thread("h/b/" + broken, b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n")
+        os.makedirs(os.path.join(self.destination, "h/b", copy_blocked))
+        os.makedirs(os.path.join(self.destination, "h/b", index_blocked[:-4] + ".idx"))
+        self.seal_source()
+        env = dict(os.environ, **STAMP_ZONE)
+        command = [TOOL, native(self.source), native(self.destination)]
+        if WINE is not None:
+            command.insert(0, WINE)
+            env["WINEDEBUG"] = "-all"
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              env=env, timeout=120)
+        refused = " (アクセスが拒否されました)\n" if WINE is not None else " (入出力エラー)\n"
+        failures = {
+            "fifo.dat": sj("スレッドファイルを読めないため、移行しませんでした: ") +
+            native(os.path.join(folder, "fifo.dat")).encode() + sj(" (通常のファイルではありません)\n"),
+            copy_blocked: sj("ログのコピーを書き込めないため、移行しませんでした: ") +
+            native(os.path.join(self.destination, "h/b", copy_blocked)).encode() + sj(refused),
+            index_blocked: sj("インデックスファイルを書き込めないため、移行しませんでした: ") +
+            native(os.path.join(self.destination, "h/b", index_blocked[:-4] + ".idx")).encode() + sj(refused),
+        }
+        expected = BANNER
+        before = listing[:listing.index(broken)]
+        for name in before:
+            title = b"t%d" % (int(name[:-4]) - 2000) if name != "fifo.dat" else b""
+            expected += progress(os.path.join(folder, name)) + failures.get(
+                name, completion(title, f"http://h/test/read.cgi/b/{name[:-4]}/"))
+        expected += progress(os.path.join(folder, broken)) + sj("ログが壊れているっぽ→このあたり:") + long_title + b"\n"
+        failed = [failures[name] for name in before if name in failures]
+        expected += FAILURES_AGAIN + b"".join(failed) + summary(len(before) - len(failed), 0, len(failed)) + PROMPT
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(console_lines(done.stdout), expected)
+
     def listing_order(self, rel):
         """The order the tool meets the threads of a folder in, as its own progress lines give it."""
         scratch = tempfile.mkdtemp(dir=self.root)

@@ -28,6 +28,10 @@ void CaptureKeptLines(const char* begin, const char* end, ThreadSummary& summary
     }
 }
 
+// The bytes of a copy after which the disk is set to write them, so that a
+// long copy's write-back runs beside its line work rather than after it.
+constexpr std::uint64_t kWriteBackStep = 8 << 20;
+
 // A buffer grown for one very long line goes back to its usual size.
 void ShrinkAfterLongLine(std::vector<char>& buffer) {
     if (buffer.size() > platform::TextReader::kBlockSize) std::vector<char>().swap(buffer);
@@ -41,11 +45,18 @@ CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, Tra
     CopyResult result;
     char* begin = nullptr;
     char* end = nullptr;
+    std::uint64_t written = 0;
+    std::uint64_t writtenBack = 0;
     while (!result.brokenTitle && result.writeError == platform::IoError::None && reader.NextLines(begin, end)) {
         char* kept = KeepLines(begin, end, summary, result.brokenTitle);
         if (kept == begin) continue;
         if (!result.brokenTitle) CaptureKeptLines(begin, kept, summary);
         result.writeError = platform::WriteAll(copy, begin, static_cast<std::size_t>(kept - begin));
+        written += static_cast<std::uint64_t>(kept - begin);
+        if (written - writtenBack >= kWriteBackStep) {
+            platform::StartWriteBack(copy, writtenBack, written - writtenBack);
+            writtenBack = written;
+        }
     }
     result.readError = reader.error();
     ShrinkAfterLongLine(buffers.lines);
