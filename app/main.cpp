@@ -47,6 +47,24 @@ void WriteSummary(const RunTally& tally) {
                                  foldersFailed ? text::kSummaryFolders : "", failedFolders, text::kSummaryEnd});
 }
 
+// Converts the tree, with the run's progress in the console's title where
+// there is one: the threads are counted first, the title follows the groups
+// as they commit, and at the end it says how the run ended and stays so
+// until the caller restores it.
+void ConvertShowingProgress(const std::string& sourceFolder, const std::string& destinationFolder,
+                            RunTally& tally) {
+    RunProgress& progress = tally.progress;
+    progress.startedAt = platform::Milliseconds();
+    progress.shown = platform::StartTitle();
+    if (progress.shown) {
+        CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
+        progress.walkStartedAt = platform::Milliseconds();
+        platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
+    }
+    ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
+    if (progress.shown) platform::SetTitle(EndTitle(progress, result == Abort, platform::Milliseconds()));
+}
+
 void PromptAndWait() {
     platform::WriteLine(stdout, {text::kPrompt});
     (void)std::getchar();
@@ -141,8 +159,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     RunTally tally;
-    ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
+    ConvertShowingProgress(sourceFolder, destinationFolder, tally);
     WriteSummary(tally);
     PromptAndWait();
+    platform::RestoreTitle();
     return tally.failed > 0 || tally.failedFolders > 0 ? 1 : 0;
 }

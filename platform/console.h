@@ -55,6 +55,16 @@ void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<C
 // one call, so that a console is not asked once a line.
 void ReleaseLines();
 
+// The console's title: the window's on Windows, whenever the tool has a
+// console; on POSIX a terminal's, when standard error is one (the xterm title
+// sequence, the title before kept on the terminal's title stack). StartTitle
+// keeps the title shown before and says whether there is a title to set.
+bool StartTitle();
+// Shows Shift_JIS text as the title, converted as the console wants it.
+void SetTitle(std::string_view text);
+// Puts back the title shown before StartTitle.
+void RestoreTitle();
+
 // True when the console is the tool's alone and standard input reads from it:
 // the tool was started from Explorer or a shortcut, and its window closes as
 // soon as it ends. Always false on POSIX.

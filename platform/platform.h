@@ -40,6 +40,11 @@ bool StartSearch(const std::string& folder, DirectorySearch& search);
 // Yields the next entry; false when there is none left.
 bool NextEntry(DirectorySearch& search, DirectoryEntry& entry);
 void CloseSearch(DirectorySearch& search);
+// The size in bytes of the entry NextEntry gave last; 0 when it cannot be had.
+std::uint64_t EntrySize(DirectorySearch& search, const DirectoryEntry& entry);
+
+// A clock in milliseconds that only goes forward, for the console's title.
+std::uint64_t Milliseconds();
 
 // Creates a folder; failure (an existing folder included) is the caller's to ignore.
 void CreateFolder(const std::string& path);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #ifdef __linux__
 #include <sys/utsname.h>
 #include <sys/vfs.h>
@@ -104,6 +105,29 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
     std::fflush(stream);
 }
 
+namespace {
+bool titleShown = false;
+}  // namespace
+
+// Terminals without a title stack pass over its sequences.
+bool StartTitle() {
+    titleShown = isatty(STDERR_FILENO) == 1;
+    if (titleShown) WriteRendered(stderr, "\x1b[22;0t");
+    return titleShown;
+}
+
+void SetTitle(std::string_view text) {
+    if (!titleShown) return;
+    std::string sequence = "\x1b]0;";
+    RenderPieces(stderr, {text}, false, sequence);
+    sequence += '\a';
+    WriteRendered(stderr, sequence);
+}
+
+void RestoreTitle() {
+    if (titleShown) WriteRendered(stderr, "\x1b[23;0t");
+}
+
 // A POSIX terminal outlives the tool, so there is no dialogue of its own.
 bool ConsoleIsOwn() {
     return false;
@@ -139,6 +163,18 @@ bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
 void CloseSearch(DirectorySearch& search) {
     if (search.handle != nullptr) closedir(static_cast<DIR*>(search.handle));
     search.handle = nullptr;
+}
+
+std::uint64_t EntrySize(DirectorySearch& search, const DirectoryEntry& entry) {
+    struct stat status;
+    if (fstatat(dirfd(static_cast<DIR*>(search.handle)), entry.name.c_str(), &status, 0) != 0) return 0;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::uint64_t Milliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
 }
 
 void CreateFolder(const std::string& path) {

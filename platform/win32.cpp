@@ -206,6 +206,34 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
     }
 }
 
+namespace {
+bool titleShown = false;
+std::wstring previousTitle;
+}  // namespace
+
+bool StartTitle() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    titleShown = GetConsoleWindow() != nullptr || ConsoleOf(stdout) != nullptr || ConsoleOf(stderr) != nullptr ||
+                 (input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode));
+    if (!titleShown) return false;
+    wchar_t title[1024];
+    DWORD length = GetConsoleTitleW(title, 1024);
+    previousTitle.assign(title, length < 1024 ? length : 1023);
+    return true;
+}
+
+void SetTitle(std::string_view text) {
+    if (!titleShown) return;
+    std::wstring title;
+    AppendWide(text, kShiftJis, title);
+    SetConsoleTitleW(title.c_str());
+}
+
+void RestoreTitle() {
+    if (titleShown) SetConsoleTitleW(previousTitle.c_str());
+}
+
 // The tool alone on its console: a command prompt or a batch file would be
 // on it too.
 bool ConsoleIsOwn() {
@@ -276,6 +304,15 @@ void CloseSearch(DirectorySearch& search) {
         delete state;
     }
     search.handle = nullptr;
+}
+
+std::uint64_t EntrySize(DirectorySearch& search, const DirectoryEntry&) {
+    const WIN32_FIND_DATAA& found = static_cast<Search*>(search.handle)->found;
+    return (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+std::uint64_t Milliseconds() {
+    return GetTickCount64();
 }
 
 void CreateFolder(const std::string& path) {

@@ -1,10 +1,12 @@
-"""The Windows program on a console: under Wine, with its standard streams on
-a pseudo-terminal, it converts the sample log folder and the terminal gets the
-whole dialogue in UTF-8, whatever code page the console has; the questions and
-the prompt are answered through the terminal. Started directly, the console is
-the program's own, as after a double-click; started through `cmd /c`, it is
-shared, as in a command prompt.
+"""The program on a console. The Windows program under Wine, with its standard
+streams on a pseudo-terminal, converts the sample log folder and the terminal
+gets the whole dialogue in UTF-8, whatever code page the console has; the
+questions and the prompt are answered through the terminal. Started directly,
+the console is the program's own, as after a double-click; started through
+`cmd /c`, it is shared, as in a command prompt. Both programs show the run's
+progress in the terminal's title.
 
+    python3 console_test.py TOOL
     python3 console_test.py --wine WINE TOOL
 """
 import fcntl
@@ -30,17 +32,20 @@ WINE = TOOL = None
 COLUMNS = 1000
 
 
-def converse(args, answers, stdin=None, via_cmd=False, limit=120):
+def converse(args, answers, stdin=None, via_cmd=False, limit=120, keep_controls=False):
     """Runs the tool on a terminal; for each (shown, typed) of `answers` in
     turn, types `typed` once the terminal has shown `shown` after what the
     answer before waited for. Gives the exit status, how many answers were
-    typed, and the text the terminal got."""
+    typed, and the text the terminal got (without cursor controls, unless
+    they are kept)."""
     master, slave = pty.openpty()
     tty.setraw(slave)  # the keys reach the console as typed, Return as CR
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, COLUMNS, 0, 0))
     env = dict(os.environ, **e2e.STAMP_ZONE)
     env.update(WINEDEBUG="-all", LANG="C.UTF-8", LC_ALL="C.UTF-8", TERM="xterm")
     command = [WINE, "cmd", "/c", e2e.native(TOOL)] if via_cmd else [WINE, TOOL]
+    if WINE is None:
+        command = [TOOL]
     tool = subprocess.Popen(command + [e2e.native(arg) for arg in args], stdin=stdin or slave, stdout=slave,
                             stderr=slave, env=env, close_fds=True)
     os.close(slave)
@@ -67,7 +72,14 @@ def converse(args, answers, stdin=None, via_cmd=False, limit=120):
         tool.kill()
     status = tool.wait()
     os.close(master)
-    return status, answered, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)  # without cursor controls
+    return status, answered, shown if keep_controls else without_controls(shown)
+
+
+def without_controls(shown):
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
+
+
+TITLE = re.compile(rb"\x1b\]0;(.*?)\x07")
 
 
 PROMPT = "リターンキーを押してください".encode("utf-8")
@@ -88,6 +100,8 @@ def shows_folders(source, destination):
 
 class Console(unittest.TestCase):
     def setUp(self):
+        if WINE is None and self._testMethodName != "test_title_shows_the_progress_and_the_end_then_the_title_before":
+            self.skipTest("the Windows program's console")
         self.work = tempfile.TemporaryDirectory()
         self.destination = os.path.join(self.work.name, "tessiva")
         os.makedirs(self.destination)
@@ -159,12 +173,48 @@ class Console(unittest.TestCase):
         self.assertEqual(e2e.read(os.path.join(self.destination, "h", "b", "1.dat")),
                          b"a<>b<>c d<>e<>" + title + b"\n")
 
+    def test_title_shows_the_progress_and_the_end_then_the_title_before(self):
+        # Five threads are counted: four are converted or passed over, and
+        # one that is no file fails. The links the walk does not follow are
+        # not counted either.
+        source = os.path.join(self.work.name, "morvo")
+        shutil.copytree(e2e.EXAMPLES, source)
+        os.mkfifo(os.path.join(source, "news.example.jp", "news", "pipe.dat"))
+        os.symlink(source, os.path.join(source, "news.example.jp", "loop"))
+        os.symlink(self.destination, os.path.join(source, "out"))
+        passed_over = os.path.join(self.destination, "news.example.jp", "news", "1090000000.idx")
+        e2e.write(passed_over, b"x")
+        status, answered, shown = converse([source, self.destination], [(PROMPT, b"\r")], via_cmd=True,
+                                           keep_controls=True)
+        self.assertEqual((status, answered), (1, 1), shown)
+        titles = TITLE.findall(shown[:shown.index(PROMPT)])
+        self.assertEqual(titles[0], utf8("morvo2tessiva 0/5 スレッド (0%)"), shown)
+        self.assertRegex(titles[-1], utf8(r"^morvo2tessiva 完了 5/5 スレッド 所要時間 \d+秒$"))
+        tally = re.search(utf8(r"移行したスレッド: (\d+)件、移行済みのためとばしたスレッド: (\d+)件、失敗したスレッド: (\d+)件"),
+                          shown)
+        self.assertEqual([int(count) for count in tally.groups()], [3, 1, 1])
+        after_prompt = shown[shown.index(PROMPT):]
+        if WINE is not None:
+            self.assertEqual([title for title in TITLE.findall(after_prompt) if title.startswith(b"morvo2tessiva")], [])
+            self.assertTrue(TITLE.search(after_prompt), "the title before was not put back")
+            return
+        # The terminal's title stack keeps the title before; apart from the
+        # title sequences the terminal gets what a pipe gets.
+        self.assertTrue(shown.index(b"\x1b[22;0t") < shown.index(b"\x1b]0;"))
+        self.assertTrue(after_prompt.endswith(b"\x1b[23;0t"))
+        shutil.rmtree(self.destination)
+        e2e.write(passed_over, b"x")
+        env = dict(os.environ, **e2e.STAMP_ZONE)
+        env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        piped = subprocess.run([TOOL, source, self.destination], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, env=env, timeout=60)
+        self.assertEqual(TITLE.sub(b"", without_controls(shown)), piped.stdout)
+
 
 if __name__ == "__main__":
-    if sys.argv[1] != "--wine":
-        sys.exit(__doc__)
-    WINE = sys.argv[2]
-    TOOL = os.path.abspath(sys.argv[3])
+    if sys.argv[1] == "--wine":
+        WINE = sys.argv.pop(2)
+        sys.argv.pop(1)
+    TOOL = os.path.abspath(sys.argv.pop(1))
     e2e.WINE = WINE
-    del sys.argv[1:4]
     unittest.main(verbosity=1)

@@ -93,4 +93,24 @@ inline constexpr char kFullWidthN[] = "\202\216";
 // Ｎ
 inline constexpr char kFullWidthCapitalN[] = "\202m";
 
+// The console's title while a run goes on, and after it.
+// morvo2tessiva 
+inline constexpr char kTitleName[] = "morvo2tessiva ";
+//  スレッド
+inline constexpr char kTitleThreads[] = " \203X\203\214\203b\203h";
+//  残り約
+inline constexpr char kTitleLeft[] = " \216c\202\350\226\361";
+// 完了 
+inline constexpr char kTitleComplete[] = "\212\256\227\271 ";
+// 壊れたログで停止 
+inline constexpr char kTitleStopped[] = "\211\363\202\352\202\275\203\215\203O\202\305\222\342\216~ ";
+//  所要時間 
+inline constexpr char kTitleTook[] = " \217\212\227v\216\236\212\324 ";
+// 時間
+inline constexpr char kHours[] = "\216\236\212\324";
+// 分
+inline constexpr char kMinutes[] = "\225\252";
+// 秒
+inline constexpr char kSeconds[] = "\225b";
+
 }  // namespace text

@@ -77,4 +77,5 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
     platform::ReleaseLines();
     threads.clear();
     group.sourceBytes = 0;
+    ++group.commits;
 }

@@ -97,6 +97,7 @@ struct PendingThread {
 struct ThreadGroup {
     std::vector<PendingThread> threads;
     std::uint64_t sourceBytes = 0;
+    long long commits = 0;
 };
 // Copies open at once; and the bytes after which the lines of a group reach
 // the console, and its indices the disk.

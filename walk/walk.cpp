@@ -1,6 +1,7 @@
 #include "walk/walk.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "platform/console.h"
@@ -46,6 +47,9 @@ struct Walk {
     ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
     ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder);
     bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
+    const char* SourceRefusal(const std::string& childSource, FileIdentity& childIdentity) const;
+    bool LeadsIntoSource(const std::string& childDestination) const;
+    void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder);
 };
 
 ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder) {
@@ -58,11 +62,32 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
     ConvertResult result = Continue;
     while (result == Continue && platform::NextEntry(search, entry)) {
         if (entry.isFolder || !IsThreadFileName(entry.name)) continue;
+        long long passedOver = tally.passedOver;
+        long long commits = group.commits;
         result = ConvertThread(Join(sourceFolder, entry.name), Join(destinationFolder, entry.name), destinationRoot,
                                buffers, group, tally);
+        NoteThreadMet(tally.progress, tally.passedOver != passedOver);
+        if (group.commits != commits) ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
     }
     platform::CloseSearch(search);
     return result;
+}
+
+// Why a source folder is not entered, or nullptr: it leads into the
+// destination, or back to a folder already on the walk's path.
+const char* Walk::SourceRefusal(const std::string& childSource, FileIdentity& childIdentity) const {
+    std::vector<FileIdentity> ancestry;
+    if (!platform::FolderAncestry(childSource, ancestry)) return nullptr;
+    childIdentity = ancestry.front();
+    if (Contains(ancestry, destinationRootIdentity)) return text::kFolderIntoDestination;
+    if (Contains(sourceChain, ancestry.front())) return text::kFolderLoop;
+    return nullptr;
+}
+
+// A destination folder that leads into the source is not written.
+bool Walk::LeadsIntoSource(const std::string& childDestination) const {
+    std::vector<FileIdentity> ancestry;
+    return platform::FolderAncestry(childDestination, ancestry) && Contains(ancestry, sourceRootIdentity);
 }
 
 // Keeps the walk finite and the source untouched: no folder already on the
@@ -70,24 +95,48 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
 // folder inside the source.
 bool Walk::MayDescend(const std::string& childSource, const std::string& childDestination,
                       FileIdentity& childIdentity) {
-    std::vector<FileIdentity> ancestry;
-    if (platform::FolderAncestry(childSource, ancestry)) {
-        childIdentity = ancestry.front();
-        if (Contains(ancestry, destinationRootIdentity)) {
-            platform::WriteLine(stderr, {text::kFolderIntoDestination, platform::AsPath(childSource)});
-            return false;
-        }
-        if (Contains(sourceChain, ancestry.front())) {
-            platform::WriteLine(stderr, {text::kFolderLoop, platform::AsPath(childSource)});
-            return false;
-        }
+    if (const char* refusal = SourceRefusal(childSource, childIdentity)) {
+        platform::WriteLine(stderr, {refusal, platform::AsPath(childSource)});
+        return false;
     }
     platform::CreateFolder(childDestination);
-    if (platform::FolderAncestry(childDestination, ancestry) && Contains(ancestry, sourceRootIdentity)) {
+    if (LeadsIntoSource(childDestination)) {
         ReportFailure(FailedItem::Folder, text::kFolderIntoSource, childDestination, "", tally);
         return false;
     }
     return true;
+}
+
+// The walk's order and refusals in one listing of each folder: its thread
+// files, then its subfolders. A destination folder not yet made cannot lead
+// into the source, as the walk makes it a plain folder.
+void Walk::CountThreads(const std::string& sourceFolder, const std::string& destinationFolder) {
+    RunProgress& progress = tally.progress;
+    platform::DirectorySearch search;
+    if (!platform::StartSearch(sourceFolder, search)) return;
+    std::vector<std::string> folders;
+    platform::DirectoryEntry entry;
+    while (platform::NextEntry(search, entry)) {
+        if (entry.isFolder) {
+            if (!IsDotEntry(entry.name)) folders.push_back(entry.name);
+            continue;
+        }
+        if (!IsThreadFileName(entry.name)) continue;
+        std::uint64_t size = platform::EntrySize(search, entry);
+        ++progress.threadsCounted;
+        progress.bytesCounted += size;
+        progress.threadBytes.push_back(size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size));
+    }
+    platform::CloseSearch(search);
+    for (const std::string& name : folders) {
+        std::string childSource = Join(sourceFolder, name);
+        std::string childDestination = Join(destinationFolder, name);
+        FileIdentity childIdentity;
+        if (SourceRefusal(childSource, childIdentity) != nullptr || LeadsIntoSource(childDestination)) continue;
+        sourceChain.push_back(childIdentity);
+        CountThreads(childSource, childDestination);
+        sourceChain.pop_back();
+    }
 }
 
 ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder) {
@@ -127,12 +176,26 @@ void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, Fail
                           Failure{message, path, cause});
 }
 
-ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
-                          const std::string& destinationRoot, RunTally& tally) {
+namespace {
+
+Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRoot, RunTally& tally) {
     Walk walk{destinationRoot, {}, {}, {}, tally, {}, {}};
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);
+    return walk;
+}
+
+}  // namespace
+
+void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder,
+                  const std::string& destinationRoot, RunTally& tally) {
+    StartWalk(sourceFolder, destinationRoot, tally).CountThreads(sourceFolder, destinationFolder);
+}
+
+ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
+                          const std::string& destinationRoot, RunTally& tally) {
+    Walk walk = StartWalk(sourceFolder, destinationRoot, tally);
     // The lines of the walk wait for the group of threads they belong with.
     platform::HoldLines(true);
     ConvertResult result = walk.ConvertTree(sourceFolder, destinationFolder);

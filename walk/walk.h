@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "walk/progress.h"
+
 enum ConvertResult { Continue = 0, Abort = 1 };
 
 // A thread or folder that failed, as it was reported: the message, the path
@@ -23,6 +25,7 @@ struct RunTally {
     long long failed = 0;          // threads
     long long failedFolders = 0;   // folders that could not be opened or were not walked
     std::vector<Failure> failures;  // to be repeated before the summary
+    RunProgress progress;           // for the console's title
 };
 
 enum class FailedItem { Thread, Folder };
@@ -36,6 +39,11 @@ void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, Fail
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally);
+
+// Counts, before the walk and by its rules, the thread files it will hand to
+// the conversion and their bytes, without reading one, into tally.progress.
+void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder,
+                  const std::string& destinationRoot, RunTally& tally);
 
 enum class FolderPairProblem {
     None,

@@ -1,0 +1,75 @@
+#include "walk/progress.h"
+
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "texts/japanese.h"
+
+namespace {
+
+// The walk must have gone on this long before its rate says much.
+constexpr std::uint64_t kEstimateAfter = 3000;
+constexpr std::uint64_t kTitleInterval = 250;
+
+// 1234567 as "1,234,567".
+std::string Grouped(long long number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+// "1時間5分", "2分3秒" or "40秒".
+std::string Duration(std::uint64_t seconds) {
+    if (seconds >= 3600) {
+        return std::to_string(seconds / 3600) + text::kHours + std::to_string(seconds % 3600 / 60) + text::kMinutes;
+    }
+    if (seconds >= 60) return std::to_string(seconds / 60) + text::kMinutes + std::to_string(seconds % 60) + text::kSeconds;
+    return std::to_string(seconds) + text::kSeconds;
+}
+
+// The time left, rounded as a person would say it: up to ten seconds under a
+// minute, to the minute under an hour.
+std::string TimeLeft(std::uint64_t seconds) {
+    if (seconds < 60) return std::to_string(seconds < 10 ? 10 : (seconds + 9) / 10 * 10) + text::kSeconds;
+    if (seconds < 3600) return std::to_string((seconds + 30) / 60) + text::kMinutes;
+    return std::to_string(seconds / 3600) + text::kHours + std::to_string(seconds % 3600 / 60) + text::kMinutes;
+}
+
+std::string Counts(long long done, long long counted) {
+    return Grouped(done) + "/" + Grouped(counted < done ? done : counted) + text::kTitleThreads;
+}
+
+}  // namespace
+
+std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now) {
+    long long counted = progress.threadsCounted < done ? done : progress.threadsCounted;
+    long long share = counted == 0 ? 100 : done * 100 / counted;
+    std::string title = text::kTitleName + Counts(done, counted) + " (" + std::to_string(share) + "%)";
+    std::uint64_t spent = now - progress.walkStartedAt;
+    if (spent >= kEstimateAfter && progress.bytesCopied > 0 && progress.bytesCounted > progress.bytesMet) {
+        double left = static_cast<double>(progress.bytesCounted - progress.bytesMet) * static_cast<double>(spent) /
+                      static_cast<double>(progress.bytesCopied) / 1000.0;
+        title += text::kTitleLeft + TimeLeft(static_cast<std::uint64_t>(left));
+    }
+    return title;
+}
+
+std::string EndTitle(const RunProgress& progress, bool stopped, std::uint64_t now) {
+    return text::kTitleName + std::string(stopped ? text::kTitleStopped : text::kTitleComplete) +
+           Counts(progress.threadsMet, progress.threadsCounted) + text::kTitleTook +
+           Duration((now - progress.startedAt) / 1000);
+}
+
+void NoteThreadMet(RunProgress& progress, bool passedOver) {
+    if (!progress.shown) return;
+    std::size_t index = static_cast<std::size_t>(progress.threadsMet++);
+    std::uint64_t size = index < progress.threadBytes.size() ? progress.threadBytes[index] : 0;
+    progress.bytesMet += size;
+    if (!passedOver) progress.bytesCopied += size;
+}
+
+void ShowProgress(RunProgress& progress, long long pending) {
+    std::uint64_t now = platform::Milliseconds();
+    if (!progress.shown || now - progress.shownAt < kTitleInterval) return;
+    progress.shownAt = now;
+    platform::SetTitle(RunningTitle(progress, progress.threadsMet - pending, now));
+}

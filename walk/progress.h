@@ -1,0 +1,34 @@
+// How far a run is, shown in the console's title: the threads and bytes the
+// walk will meet, counted before it starts, and those it has met.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RunProgress {
+    bool shown = false;  // there is a title to show it in; else nothing is counted
+    long long threadsCounted = 0;
+    std::uint64_t bytesCounted = 0;
+    std::vector<std::uint32_t> threadBytes;  // each counted thread's size (at most 4 GiB), in the walk's order
+    long long threadsMet = 0;                // handed to the conversion so far
+    std::uint64_t bytesMet = 0;
+    std::uint64_t bytesCopied = 0;  // of the threads met that were not passed over
+    std::uint64_t startedAt = 0;    // milliseconds, at the count
+    std::uint64_t walkStartedAt = 0;
+    std::uint64_t shownAt = 0;
+};
+
+// The title while the walk goes on, with `done` threads whose lines are out:
+// the threads done and counted, the share done and, once the walk has gone
+// on for a few seconds, the time left, from the bytes copied and the time
+// spent. Shift_JIS text.
+std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now);
+// The title when the walk has ended, or stopped at a broken title: the
+// threads met and counted and the time the run took.
+std::string EndTitle(const RunProgress& progress, bool stopped, std::uint64_t now);
+
+// Counts the threads met and their bytes, and shows the title when a group
+// has just committed, at most a few times a second.
+void NoteThreadMet(RunProgress& progress, bool passedOver);
+void ShowProgress(RunProgress& progress, long long pending);
