@@ -7,8 +7,10 @@ Generates, from a fixed seed, a log tree of 5,000 threads over 3 hosts and
 Builds the floor (bench/floor.cpp): a program that walks the same tree and
 makes only the file operations of a conversion, with no line work, and the
 durable floor: the same plus one fdatasync of each copy before its index is
-named. Each round runs the tool, both floors, `cp -r` and `rsync -a --fsync`
-(and, with --before, another build of the tool) one after another, each into
+named. Each round runs the tool, the tool with its standard error on a
+pseudo-terminal ("titled": it then counts the threads first and shows its
+progress in the title), both floors, `cp -r` and `rsync -a --fsync` (and,
+with --before, another build of the tool) one after another, each into
 a folder never used before, in orders where each goes first in turn and
 follows every other one equally often. Every run is timed twice: when the
 program ends, and at the end of the `sync` that follows it, when all of its
@@ -27,6 +29,7 @@ Cold, where the machine allows it (root and a writable
 """
 import argparse
 import os
+import pty
 import random
 import shutil
 import statistics
@@ -129,7 +132,7 @@ def cold_possible():
     return os.geteuid() == 0 and os.access(DROP_CACHES, os.W_OK)
 
 
-def timed(command, cold):
+def timed(command, cold, on_terminal=False):
     """Wall time to the program's end and to the end of the sync after it,
     CPU time (user and system) and peak resident memory (KiB) of one command.
 
@@ -141,18 +144,22 @@ def timed(command, cold):
     if cold:
         with open(DROP_CACHES, "w") as f:
             f.write("3\n")
+    master, terminal = pty.openpty() if on_terminal else (None, subprocess.PIPE)
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
         start = time.perf_counter()
         done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report, *command],
-                              stdin=devnull_in, stdout=devnull_out, stderr=subprocess.PIPE)
+                              stdin=devnull_in, stdout=devnull_out, stderr=terminal)
         ended = time.perf_counter() - start
         os.sync()
         synced = time.perf_counter() - start
+    if on_terminal:
+        os.close(terminal)
+        os.close(master)
     with open(report) as f:
         user, system, peak = f.read().split()[-3:]
     os.remove(report)
     if done.returncode != 0:
-        sys.exit(f"{command[0]} failed: {done.stderr.decode('cp932', 'replace')}")
+        sys.exit(f"{command[0]} failed: {(done.stderr or b'').decode('cp932', 'replace')}")
     return ended, synced, float(user) + float(system), int(peak)
 
 
@@ -162,7 +169,8 @@ def fresh(path):
 
 def commands(programs, source, output):
     """Each program's command line, from the program names to their files."""
-    made = {"tool": [programs["tool"], source, output], "floor": [programs["floor"], source, output],
+    made = {"tool": [programs["tool"], source, output], "titled": [programs["tool"], source, output],
+            "floor": [programs["floor"], source, output],
             "durable": [programs["floor"], "--durable", source, output], "cp": ["cp", "-r", source, output],
             "rsync": ["rsync", "-a", "--fsync", source + "/", output]}
     if "before" in programs:
@@ -214,7 +222,7 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
             fresh(output)
             if name != "cp":
                 os.makedirs(output)
-            ended, synced, cpu, peak = timed(commands(programs, source, output)[name], cold)
+            ended, synced, cpu, peak = timed(commands(programs, source, output)[name], cold, name == "titled")
             made.append(output)
             if round_number:
                 ends[name].append(ended)

@@ -70,6 +70,9 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
+// How many files the tool may hold open at once, besides those it needs to
+// walk the tree.
+std::size_t FilesOpenAtOnce();
 // Starts writing `length` bytes of the file from `offset` to the disk and
 // returns without waiting, so that the disk works while the tool goes on and
 // a later flush finds less to write.

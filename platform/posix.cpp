@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -317,6 +318,15 @@ bool SyncfsFlushes(int descriptor) {
 
 }  // namespace
 
+// The soft limit on open files, less a share for the walk's folders, the
+// sources, the console and the index being written.
+std::size_t FilesOpenAtOnce() {
+    constexpr rlim_t kKeptFree = 64;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return limit.rlim_cur > 2 * kKeptFree ? static_cast<std::size_t>(limit.rlim_cur - kKeptFree) : 1;
+}
+
 void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length) {
 #ifdef __linux__
     (void)sync_file_range(static_cast<int>(file.value), static_cast<off_t>(offset), static_cast<off_t>(length),
@@ -335,28 +345,29 @@ void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
 // its own result decides.
 void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
     errors.assign(files.size(), IoError::Other);
-    std::vector<bool> settled(files.size(), false);
+    std::vector<bool> flushed(files.size(), false);
 #ifdef __linux__
     std::vector<dev_t> devices(files.size(), 0);
     std::vector<bool> known(files.size(), false);
     for (std::size_t i = 0; i < files.size(); ++i) {
         struct stat status;
         known[i] = fstat(static_cast<int>(files[i].value), &status) == 0;
-        devices[i] = status.st_dev;
+        if (known[i]) devices[i] = status.st_dev;
     }
+    std::vector<bool> tried(files.size(), false);  // its file system's syncfs was asked about or made
     for (std::size_t first = 0; first < files.size(); ++first) {
-        if (settled[first] || !known[first]) continue;
+        if (tried[first] || !known[first]) continue;
         int descriptor = static_cast<int>(files[first].value);
-        if (!SyncfsFlushes(descriptor) || syncfs(descriptor) != 0) continue;
+        bool synced = SyncfsFlushes(descriptor) && syncfs(descriptor) == 0;
         for (std::size_t i = first; i < files.size(); ++i) {
             if (!known[i] || devices[i] != devices[first]) continue;
-            errors[i] = IoError::None;
-            settled[i] = true;
+            tried[i] = true;
+            flushed[i] = synced;
         }
     }
 #endif
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!settled[i]) errors[i] = SyncFile(static_cast<int>(files[i].value));
+        errors[i] = flushed[i] ? IoError::None : SyncFile(static_cast<int>(files[i].value));
     }
 }
 

@@ -39,14 +39,19 @@ def console_lines(stream):
     return stream.replace(b"\r\n", b"\n")
 
 
-def run(*args, stdin=b"", cwd=None, user=None, locale="C", tool=None):
+def run(*args, stdin=b"", cwd=None, user=None, locale="C", tool=None, open_files=None):
     env = dict(os.environ, **STAMP_ZONE)
     env["LC_ALL"] = locale
     command = [tool or TOOL, *map(native, args)]
     if WINE is not None:
         command.insert(0, WINE)
         env["WINEDEBUG"] = "-all"
-    done = subprocess.run(command, input=stdin, capture_output=True, env=env, timeout=120, cwd=cwd, user=user)
+    limit = None
+    if open_files is not None:
+        import resource
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (open_files, open_files))  # noqa: E731
+    done = subprocess.run(command, input=stdin, capture_output=True, env=env, timeout=120, cwd=cwd, user=user,
+                          preexec_fn=limit)
     return done.returncode, console_lines(done.stdout), console_lines(done.stderr)
 
 
@@ -291,7 +296,7 @@ class Conversion(ToolCase):
         self.assertEqual(files_below(self.destination), expected)
 
     def test_console_of_many_groups_is_in_the_order_of_the_threads(self):
-        # Threads are committed in groups of 256: a copy and an index that
+        # Threads are committed in groups of 128: a copy and an index that
         # cannot be named fail at a group's commit, yet their lines stand where
         # the threads were met, among the lines of the threads after them, on
         # both streams; so does a broken title in the middle of a group.
@@ -604,6 +609,16 @@ class Failures(ToolCase):
         failure = (sj("MorvoのLogフォルダの中を指すフォルダなので、書き込みません: ") +
                    native(os.path.join(self.destination, "h")).encode() + b"\n")
         self.assertEqual(err, BANNER + failure + FAILURES_AGAIN + failure + summary(0, 0, 0, folders=1))
+
+    def test_fewer_open_files_allowed_make_smaller_groups(self):
+        if WINE is not None:
+            self.skipTest("a POSIX limit")
+        for number in range(300):
+            self.thread(f"h/b/{number}.dat", FIRST + b"\n")
+        self.seal_source()
+        rc, out, err = run(self.source, self.destination, open_files=200)
+        self.assertEqual((rc, err), (0, BANNER + summary(300, 0, 0)))
+        self.assertEqual(len(files_below(self.destination)), 600)
 
     def test_missing_destination_folder_fails_each_thread(self):
         self.thread("h/b/1.dat", FIRST + b"\n")

@@ -26,20 +26,20 @@ void MakeCopiesDurable(const std::vector<PendingThread>& threads, std::vector<Io
         IoError closeError = platform::CloseFile(copies[i]);
         if (errors[i] == IoError::None) errors[i] = closeError;
         const PendingThread& thread = threads[i];
-        if (errors[i] == IoError::None && thread.writtenFile != thread.destinationFile) {
-            errors[i] = platform::ReplaceFile(thread.writtenFile, thread.destinationFile, true);
+        if (errors[i] == IoError::None && thread.replacesOld) {
+            errors[i] = platform::ReplaceFile(WrittenFileOf(thread), thread.destinationFile, true);
             std::string folder = FolderOf(thread.destinationFile);
             bool listed = std::find(foldersMovedInto.begin(), foldersMovedInto.end(), folder) != foldersMovedInto.end();
             if (errors[i] == IoError::None && !listed) foldersMovedInto.push_back(folder);
         }
-        if (errors[i] != IoError::None) platform::RemoveFile(thread.writtenFile);
+        if (errors[i] != IoError::None) platform::RemoveFile(WrittenFileOf(thread));
     }
     for (const std::string& folder : foldersMovedInto) {
         IoError error = platform::SyncFolder(folder);
         if (error == IoError::None) continue;
         for (std::size_t i = 0; i < threads.size(); ++i) {
             const PendingThread& thread = threads[i];
-            bool moved = thread.writtenFile != thread.destinationFile && errors[i] == IoError::None;
+            bool moved = thread.replacesOld && errors[i] == IoError::None;
             if (!moved || FolderOf(thread.destinationFile) != folder) continue;
             errors[i] = error;
             platform::RemoveFile(thread.destinationFile);
@@ -55,7 +55,8 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
     MakeCopiesDurable(threads, copyErrors);
     std::vector<IoError> indexErrors(threads.size(), IoError::None);
     for (std::size_t i = 0; i < threads.size(); ++i) {
-        if (copyErrors[i] == IoError::None) indexErrors[i] = WriteIndexRecord(threads[i].indexFile, threads[i].summary);
+        if (copyErrors[i] != IoError::None) continue;
+        indexErrors[i] = WriteIndexRecord(IndexFileOf(threads[i].destinationFile), threads[i].summary);
     }
     // Last thread first, so that the places kept by the earlier ones stay where they were.
     for (std::size_t i = threads.size(); i-- > 0;) {
@@ -65,7 +66,7 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
                             thread.destinationFile, CauseText(copyErrors[i]), tally);
         } else if (indexErrors[i] != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
-                            thread.indexFile, CauseText(indexErrors[i]), tally);
+                            IndexFileOf(thread.destinationFile), CauseText(indexErrors[i]), tally);
         } else {
             // The URL is made of folder names, so it is shown as the file system gives them.
             platform::HoldLineAt(thread.linePosition, stdout,

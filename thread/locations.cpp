@@ -1,10 +1,17 @@
 #include "thread/thread.h"
 
+std::string_view StemOf(const std::string& destinationFile) {
+    return std::string_view(destinationFile).substr(0, destinationFile.rfind('.'));
+}
+
+std::string IndexFileOf(const std::string& destinationFile) {
+    return std::string(StemOf(destinationFile)) + ".idx";
+}
+
 ThreadLocations LocateThread(const std::string& destinationFile, const std::string& destinationRoot) {
     ThreadLocations locations;
-    std::size_t lastDot = destinationFile.rfind('.');
-    locations.stem = destinationFile.substr(0, lastDot);
-    locations.indexFile = locations.stem + ".idx";
+    locations.stem = StemOf(destinationFile);
+    locations.indexFile = IndexFileOf(destinationFile);
     // The walk forms every destination path as the root text, one separator, the rest.
     std::size_t skipped = destinationRoot.size() + 1;
     if (skipped < locations.stem.size()) locations.relativePath = locations.stem.substr(skipped);

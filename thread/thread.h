@@ -32,6 +32,9 @@ struct ThreadSummary {
 constexpr std::size_t kTitleLimit = 101;
 
 ThreadLocations LocateThread(const std::string& destinationFile, const std::string& destinationRoot);
+// The copy's path cut at its last ".", and the index file beside it.
+std::string_view StemOf(const std::string& destinationFile);
+std::string IndexFileOf(const std::string& destinationFile);
 bool IsIndexed(const std::string& indexFile);
 
 // What one written line says of its post's date and time, as views into the line.
@@ -81,9 +84,8 @@ CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, Tra
 // lets its index be named.
 struct PendingThread {
     platform::FileHandle copy;  // still open, for the flush
-    std::string writtenFile;    // the name the copy was written under
     std::string destinationFile;
-    std::string indexFile;
+    bool replacesOld;  // written under the temporary name, to be moved over what is there
     ThreadSummary summary;
     std::size_t linePosition;     // where its completion or failure line goes among the held lines
     std::size_t failurePosition;  // where its failure goes among the run's failures
@@ -99,9 +101,10 @@ struct ThreadGroup {
     std::uint64_t sourceBytes = 0;
     long long commits = 0;
 };
-// Copies open at once; and the bytes after which the lines of a group reach
-// the console, and its indices the disk.
-constexpr std::size_t kGroupThreads = 256;
+// Copies open at once (fewer where the system allows fewer open files); and
+// the bytes after which the lines of a group reach the console, and its
+// indices the disk.
+constexpr std::size_t kGroupThreads = 128;
 constexpr std::uint64_t kGroupBytes = 8 << 20;
 
 // Makes the group's copies durable, moves the replaced ones into place, names
@@ -122,3 +125,8 @@ const char* CauseText(platform::IoError error);
 
 // Suffix of the files written before they are moved into place.
 inline constexpr char kTemporarySuffix[] = ".m2t-tmp";
+// The name a copy is written under: its place, or the temporary name beside
+// it when it replaces an older file.
+inline std::string WrittenFileOf(const PendingThread& thread) {
+    return thread.replacesOld ? thread.destinationFile + kTemporarySuffix : thread.destinationFile;
+}

@@ -1,5 +1,6 @@
 // One thread's conversion, from its progress line until its copy is written
 // and the thread waits in its group.
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/console.h"
@@ -90,15 +91,23 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
         CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
         return copied.brokenTitle ? Abort : Continue;
     }
-    group.threads.push_back(PendingThread{copy.file, copy.writtenFile, destinationFile, locations.indexFile,
-                                          std::move(summary), platform::HeldLineCount(), tally.failures.size()});
+    bool replacesOld = copy.writtenFile != destinationFile;
+    group.threads.push_back(PendingThread{copy.file, destinationFile, replacesOld, std::move(summary),
+                                          platform::HeldLineCount(), tally.failures.size()});
     return Continue;
 }
 
+// The threads a group holds, its copies open: fewer where the system allows
+// fewer open files.
+std::size_t GroupThreads() {
+    static const std::size_t limit = std::min(kGroupThreads, platform::FilesOpenAtOnce());
+    return limit;
+}
+
 // Another thread of the group (one stem in two letter cases) will have this index.
-bool IsIndexPending(const ThreadGroup& group, const std::string& indexFile) {
+bool IsIndexPending(const ThreadGroup& group, const std::string& stem) {
     for (const PendingThread& thread : group.threads) {
-        if (thread.indexFile == indexFile) return true;
+        if (StemOf(thread.destinationFile) == stem) return true;
     }
     return false;
 }
@@ -114,7 +123,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
         platform::WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
         return Continue;
     }
-    if (IsIndexed(locations.indexFile) || IsIndexPending(group, locations.indexFile)) {
+    if (IsIndexed(locations.indexFile) || IsIndexPending(group, locations.stem)) {
         ++tally.passedOver;
         return Continue;
     }
@@ -129,6 +138,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     // A thread that would take the group past its bytes commits the group
     // first, which also shows this thread's progress line before a long copy.
     if (group.sourceBytes + sourceBytes > kGroupBytes) CommitGroup(group, tally);
+    group.threads.reserve(GroupThreads());
     Copy copy;
     ConvertResult result = Continue;
     if (StartCopy(destinationFile, sourceIdentity, copy, tally)) {
@@ -136,6 +146,6 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
         group.sourceBytes += sourceBytes;
     }
     platform::CloseFile(source);
-    if (group.threads.size() >= kGroupThreads || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
+    if (group.threads.size() >= GroupThreads() || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
     return result;
 }

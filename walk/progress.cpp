@@ -31,7 +31,7 @@ std::string Duration(std::uint64_t seconds) {
 std::string TimeLeft(std::uint64_t seconds) {
     if (seconds < 60) return std::to_string(seconds < 10 ? 10 : (seconds + 9) / 10 * 10) + text::kSeconds;
     if (seconds < 3600) return std::to_string((seconds + 30) / 60) + text::kMinutes;
-    return std::to_string(seconds / 3600) + text::kHours + std::to_string(seconds % 3600 / 60) + text::kMinutes;
+    return Duration(seconds);
 }
 
 std::string Counts(long long done, long long counted) {
