@@ -35,6 +35,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 SEED = 20261208
@@ -145,22 +146,47 @@ def timed(command, cold, on_terminal=False):
         with open(DROP_CACHES, "w") as f:
             f.write("3\n")
     master, terminal = pty.openpty() if on_terminal else (None, subprocess.PIPE)
+    heard = []  # (when, bytes) of what the terminal got
+    listener = threading.Thread(target=listen, args=(master, heard)) if on_terminal else None
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
         start = time.perf_counter()
+        if listener:
+            listener.start()
         done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report, *command],
                               stdin=devnull_in, stdout=devnull_out, stderr=terminal)
         ended = time.perf_counter() - start
         os.sync()
         synced = time.perf_counter() - start
-    if on_terminal:
+    if listener:
         os.close(terminal)
+        listener.join()
         os.close(master)
     with open(report) as f:
         user, system, peak = f.read().split()[-3:]
     os.remove(report)
     if done.returncode != 0:
         sys.exit(f"{command[0]} failed: {(done.stderr or b'').decode('cp932', 'replace')}")
-    return ended, synced, float(user) + float(system), int(peak)
+    return ended, synced, float(user) + float(system), int(peak), count_time(heard)
+
+
+def listen(master, heard):
+    """Keeps what the terminal gets, and when, until it closes."""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            return
+        if not chunk:
+            return
+        heard.append((time.perf_counter(), chunk))
+
+
+def count_time(heard):
+    """The time the tool took to count the threads: from its keeping the title
+    before (the title stack's push) to its first title."""
+    pushed = next((when for when, chunk in heard if b"\x1b[22;0t" in chunk), None)
+    titled = next((when for when, chunk in heard if b"\x1b]0;" in chunk), None)
+    return None if pushed is None or titled is None else titled - pushed
 
 
 def fresh(path):
@@ -213,6 +239,7 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
     syncs = {name: [] for name in names}
     cpus = {name: [] for name in names}
     peaks = []
+    counts = []
     outputs = []
     first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
     for round_number in range(first, rounds + 1):
@@ -222,8 +249,11 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
             fresh(output)
             if name != "cp":
                 os.makedirs(output)
-            ended, synced, cpu, peak = timed(commands(programs, source, output)[name], cold, name == "titled")
+            ended, synced, cpu, peak, counted = timed(commands(programs, source, output)[name], cold,
+                                                      name == "titled")
             made.append(output)
+            if round_number and counted is not None:
+                counts.append(counted)
             if round_number:
                 ends[name].append(ended)
                 syncs[name].append(synced)
@@ -239,10 +269,11 @@ def measure(programs, source, label, work, rounds, cold, keep_outputs):
         fresh(output)
     return ({name: statistics.median(ends[name]) for name in names},
             {name: statistics.median(syncs[name]) for name in names},
-            {name: statistics.median(cpus[name]) for name in names}, max(peaks))
+            {name: statistics.median(cpus[name]) for name in names}, max(peaks),
+            statistics.median(counts) if counts else None)
 
 
-def report(label, mode, size, ends, syncs, cpus, peak):
+def report(label, mode, size, ends, syncs, cpus, peak, counted):
     mb = size / 1e6
     print(f"{label}, {mode}: {mb:.0f} MB")
     for name in syncs:
@@ -250,6 +281,9 @@ def report(label, mode, size, ends, syncs, cpus, peak):
               f"cpu {cpus[name]:.3f} s  {mb / syncs[name]:7.0f} MB/s")
     ratios = "  ".join(f"tool/{name} {syncs['tool'] / syncs[name]:.3f}" for name in syncs if name != "tool")
     print(f"  ratio to the end of the sync: {ratios}  tool peak RSS {peak / 1024:.1f} MiB")
+    if counted is not None and "titled" in syncs:
+        print(f"  the count (titled): median {counted * 1000:.1f} ms, "
+              f"{100 * counted / syncs['titled']:.1f} % of the titled run")
     sys.stdout.flush()
 
 
