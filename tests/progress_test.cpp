@@ -26,6 +26,10 @@ TEST(RunningTitle, ShowsTheThreadsTheShareAndOnceTheRunHasGoneOnTheTimeLeft) {
     progress.bytesMet = 181250000;
     EXPECT_EQ(RunningTitle(progress, 4990, 41000),
               "morvo2tessiva 4,990/5,000 \203X\203\214\203b\203h (99%) \216c\202\350\226\36120\225b");
+    // 55 s is said as a minute. morvo2tessiva 4,990/5,000 スレッド (99%) 残り約1分
+    progress.bytesMet = 131250000;
+    EXPECT_EQ(RunningTitle(progress, 4990, 41000),
+              "morvo2tessiva 4,990/5,000 \203X\203\214\203b\203h (99%) \216c\202\350\226\3611\225\252");
     // morvo2tessiva 12/1,234,567 スレッド (0%) 残り約2時間3分
     progress.threadsCounted = 1234567;
     progress.bytesMet = 50000000;

@@ -27,11 +27,12 @@ std::string Duration(std::uint64_t seconds) {
 }
 
 // The time left, rounded as a person would say it: up to ten seconds under a
-// minute, to the minute under an hour.
+// minute, else to the minute.
 std::string TimeLeft(std::uint64_t seconds) {
-    if (seconds < 60) return std::to_string(seconds < 10 ? 10 : (seconds + 9) / 10 * 10) + text::kSeconds;
-    if (seconds < 3600) return std::to_string((seconds + 30) / 60) + text::kMinutes;
-    return Duration(seconds);
+    if (seconds <= 50) return std::to_string(seconds <= 10 ? 10 : (seconds + 9) / 10 * 10) + text::kSeconds;
+    std::uint64_t minutes = (seconds + 30) / 60;
+    if (minutes < 60) return std::to_string(minutes) + text::kMinutes;
+    return Duration(minutes * 60);
 }
 
 std::string Counts(long long done, long long counted) {
