@@ -132,13 +132,22 @@ void SetUpConsole() {}
 
 namespace {
 
-// The console behind a standard stream, or nullptr when the stream is a file
-// or a pipe.
-HANDLE ConsoleOf(std::FILE* stream) {
+HANDLE FindConsole(std::FILE* stream) {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;
     if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return nullptr;
     return handle;
+}
+
+// The console behind a standard stream, or nullptr when the stream is a file
+// or a pipe. A console call is slow, and what a stream is does not change
+// while the tool runs, so each is asked once.
+HANDLE ConsoleOf(std::FILE* stream) {
+    static const HANDLE output = FindConsole(stdout);
+    static const HANDLE error = FindConsole(stderr);
+    if (stream == stdout) return output;
+    if (stream == stderr) return error;
+    return FindConsole(stream);
 }
 
 // Appends bytes of a code page as UTF-16, one character at a time, so that a
