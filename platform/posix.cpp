@@ -101,9 +101,19 @@ void RenderPieces(std::FILE*, std::initializer_list<ConsolePiece> pieces, bool e
     if (endLine) rendered += '\n';
 }
 
+// One write for all of it, whatever the stream's buffering: a terminal's
+// line buffering would cut a group's lines into many.
 void WriteRendered(std::FILE* stream, const std::string& rendered) {
-    std::fwrite(rendered.data(), 1, rendered.size(), stream);
     std::fflush(stream);
+    const char* left = rendered.data();
+    std::size_t leftCount = rendered.size();
+    while (leftCount > 0) {
+        ssize_t put = write(fileno(stream), left, leftCount);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        left += put;
+        leftCount -= static_cast<std::size_t>(put);
+    }
 }
 
 namespace {
