@@ -35,14 +35,19 @@ std::string TimeLeft(std::uint64_t seconds) {
     return Duration(minutes * 60);
 }
 
+// The threads counted, or those done where the tree gained threads since.
+long long Counted(const RunProgress& progress, long long done) {
+    return progress.threadsCounted < done ? done : progress.threadsCounted;
+}
+
 std::string Counts(long long done, long long counted) {
-    return Grouped(done) + "/" + Grouped(counted < done ? done : counted) + text::kTitleThreads;
+    return Grouped(done) + "/" + Grouped(counted) + text::kTitleThreads;
 }
 
 }  // namespace
 
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now) {
-    long long counted = progress.threadsCounted < done ? done : progress.threadsCounted;
+    long long counted = Counted(progress, done);
     long long share = counted == 0 ? 100 : done * 100 / counted;
     std::string title = text::kTitleName + Counts(done, counted) + " (" + std::to_string(share) + "%)";
     std::uint64_t spent = now - progress.walkStartedAt;
@@ -56,7 +61,7 @@ std::string RunningTitle(const RunProgress& progress, long long done, std::uint6
 
 std::string EndTitle(const RunProgress& progress, bool stopped, std::uint64_t now) {
     return text::kTitleName + std::string(stopped ? text::kTitleStopped : text::kTitleComplete) +
-           Counts(progress.threadsMet, progress.threadsCounted) + text::kTitleTook +
+           Counts(progress.threadsMet, Counted(progress, progress.threadsMet)) + text::kTitleTook +
            Duration((now - progress.startedAt) / 1000);
 }
 
