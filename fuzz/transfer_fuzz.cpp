@@ -106,7 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(title.size() <= 101, "a longer title stops the run");
     Require(copy == expectedCopy, "the copy is the kept lines, each ended by LF");
-    std::vector<std::string> record = Split(Slurp(indexFile), '\n');
+    std::string indexBytes = Slurp(indexFile);
+    Require(indexBytes.find('\0') == std::string::npos, "no NUL in an index");
+    std::vector<std::string> record = Split(indexBytes, '\n');
     Require(record.size() == 2, "an index has two lines");
     Require(record[0] == "10500\t" + title, "first line");
     std::vector<std::string> fields = Split(record[1], '\t');

@@ -50,8 +50,10 @@ std::uint64_t Milliseconds();
 void CreateFolder(const std::string& path);
 
 bool IsFolder(const std::string& path);
-// True when the path opens for reading, is not a folder and holds at least one byte.
-bool OpensWithBytes(const std::string& path);
+// True when the path opens for reading, is not a folder and holds a byte other
+// than NUL: a file of NULs alone is what a cut can leave of one whose bytes
+// never reached the disk.
+bool OpensWithContent(const std::string& path);
 // Identity of what the path leads to, following links.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
 // Identity of the folder and of each of its ancestors up to the file system root.
@@ -86,16 +88,18 @@ void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& error
 // names after a power cut.
 IoError SyncFolder(const std::string& folder);
 IoError CloseFile(FileHandle& file);
-// Writes a new file that appears at its path only once complete, without a
-// temporary name, where the platform and file system can. False when they
-// cannot, or when something is already at the path: the caller then falls
-// back on a temporary name. True when it was tried, with `error` telling how
-// it went. Nothing is left behind when it fails.
-bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size, IoError& error);
-// Moves a file into place, replacing the directory entry of that name. A move
-// that must outlast a power cut (`durable`) is made so on Windows before the
-// call returns, and on POSIX by SyncFolder of the folder it went into.
-IoError ReplaceFile(const std::string& from, const std::string& to, bool durable = false);
+// Creates a file without a name in the folder of `path`, where the platform
+// and the file system have such files: it vanishes with its handle unless
+// NameUnnamedFile names it. False where they have none, and the caller writes
+// under a temporary name instead; true when it was tried, with `error`
+// telling how it went.
+bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error);
+// Gives a file from CreateUnnamedFile its name; AlreadyExists when something
+// is at the path, which is left as it is.
+IoError NameUnnamedFile(FileHandle file, const std::string& path);
+// Moves a file into place, replacing the directory entry of that name. The
+// move outlasts a power cut once SyncFolder of the folder it went into returns.
+IoError ReplaceFile(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
 // Chooses how the console shows the tool's Shift_JIS texts: on POSIX, when the

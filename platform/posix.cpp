@@ -197,13 +197,35 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool OpensWithBytes(const std::string& path) {
+namespace {
+
+// Reads up to `size` bytes of the file and tells whether one is not NUL. A
+// file it cannot read is taken to hold something, so that it is left alone.
+bool ReadsOtherThanNul(int descriptor, std::uint64_t size) {
+    char buffer[512];
+    while (size > 0) {
+        ssize_t got = read(descriptor, buffer, size < sizeof buffer ? static_cast<std::size_t>(size) : sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return true;
+        if (got == 0) return false;
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\0') return true;
+        }
+        size -= static_cast<std::uint64_t>(got);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool OpensWithContent(const std::string& path) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return false;
     struct stat status;
-    bool holdsBytes = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode) && status.st_size > 0;
+    bool content = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode) && status.st_size > 0 &&
+                   ReadsOtherThanNul(descriptor, static_cast<std::uint64_t>(status.st_size));
     close(descriptor);
-    return holdsBytes;
+    return content;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -397,41 +419,33 @@ IoError CloseFile(FileHandle& file) {
     return result == 0 ? IoError::None : FromErrno(errno);
 }
 
-// An O_TMPFILE file has no name until linkat gives it one, and linkat will
-// not replace anything; /proc names the open file for linkat.
-bool WriteUnnamedThenName(const std::string& path, const char* data, std::size_t size, IoError& error) {
+// An O_TMPFILE file has no name until linkat gives it one; /proc names the
+// open file for linkat.
+bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error) {
 #ifdef O_TMPFILE
     std::size_t lastSeparator = path.rfind('/');
     std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator + 1);
     int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
-        // A file system without unnamed files says so in one of these ways.
-        error = FromErrno(errno);
-        return errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL;
-    }
-    FileHandle file;
-    file.value = descriptor;
-    error = WriteAll(file, data, size);
-    bool named = false;
-    if (error == IoError::None) {
-        std::string opened = "/proc/self/fd/" + std::to_string(descriptor);
-        named = linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-        if (!named) error = FromErrno(errno);
-    }
-    IoError closeError = CloseFile(file);
-    if (error == IoError::None) error = closeError;
-    if (named && error != IoError::None) RemoveFile(path);
-    return error != IoError::AlreadyExists;
+    int cause = errno;
+    error = descriptor < 0 ? FromErrno(cause) : IoError::None;
+    if (descriptor >= 0) file.value = descriptor;
+    // A file system without unnamed files says so in one of these ways.
+    return descriptor >= 0 || (cause != EOPNOTSUPP && cause != EISDIR && cause != EINVAL);
 #else
     (void)path;
-    (void)data;
-    (void)size;
+    (void)file;
     (void)error;
     return false;
 #endif
 }
 
-IoError ReplaceFile(const std::string& from, const std::string& to, bool) {
+IoError NameUnnamedFile(FileHandle file, const std::string& path) {
+    std::string opened = "/proc/self/fd/" + std::to_string(file.value);
+    return linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? IoError::None
+                                                                                           : FromErrno(errno);
+}
+
+IoError ReplaceFile(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 ? IoError::None : FromErrno(errno);
 }
 

@@ -2,10 +2,7 @@
 // 932) bytes of the command line and go to the ANSI interfaces unchanged.
 #include "platform/platform.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32_calls.h"
 // windows.h names a function of its own ReplaceFile.
 #undef ReplaceFile
 
@@ -334,13 +331,37 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool OpensWithBytes(const std::string& path) {
+namespace {
+
+// Reads up to `size` bytes of the file and tells whether one is not NUL. A
+// file it cannot read is taken to hold something, so that it is left alone.
+bool ReadsOtherThanNul(FileHandle file, std::uint64_t size) {
+    char buffer[512];
+    while (size > 0) {
+        std::size_t got = 0;
+        if (ReadSome(file, buffer, size < sizeof buffer ? static_cast<std::size_t>(size) : sizeof buffer, got) !=
+            IoError::None) {
+            return true;
+        }
+        if (got == 0) return false;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\0') return true;
+        }
+        size -= got;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool OpensWithContent(const std::string& path) {
     FileHandle file;
     FileIdentity identity;
     std::uint64_t size = 0;
     if (OpenForReading(path, file, identity, size) != IoError::None) return false;
+    bool content = size > 0 && ReadsOtherThanNul(file, size);
     CloseFile(file);
-    return size > 0;
+    return content;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -422,36 +443,86 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     return IoError::None;
 }
 
+WindowsFlushCalls& FlushCalls() {
+    static WindowsFlushCalls calls = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
+        WindowsFlushCalls system;
+        system.flushBuffersFileEx =
+            reinterpret_cast<decltype(system.flushBuffersFileEx)>(reinterpret_cast<void*>(found));
+        system.flushFileBuffers = FlushFileBuffers;
+        system.getVolumeInformationByHandleW = GetVolumeInformationByHandleW;
+        system.getFinalPathNameByHandleW = GetFinalPathNameByHandleW;
+        system.moveFileExA = MoveFileExA;
+        return system;
+    }();
+    return calls;
+}
+
 namespace {
 
 IoError SyncFile(HANDLE file) {
-    return FlushFileBuffers(file) ? IoError::None : FromLastError();
+    return FlushCalls().flushFileBuffers(file) ? IoError::None : FromLastError();
 }
 
-// NtFlushBuffersFileEx, from Windows 8 on; MinGW's headers do not declare it.
-struct FlushStatusBlock {
-    union {
-        LONG status;
-        void* pointer;
-    };
-    ULONG_PTR information;
+HANDLE HandleOf(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file.value);
+}
+
+// The volume a file lies on, as the "\\?\Volume{GUID}\" its final path
+// starts with: unlike the volume's 32-bit serial, which a cloned disk shares,
+// no two volumes have the same. Empty where there is none (a network share).
+std::wstring VolumeOf(HANDLE file) {
+    wchar_t path[MAX_PATH + 64];
+    DWORD length = FlushCalls().getFinalPathNameByHandleW(file, path, MAX_PATH + 64, VOLUME_NAME_GUID);
+    if (length == 0 || length >= MAX_PATH + 64) return std::wstring();
+    std::wstring volume(path, length);
+    std::size_t root = volume.find(L'\\', 4);  // after "\\?\"
+    return root == std::wstring::npos ? std::wstring() : volume.substr(0, root + 1);
+}
+
+// Whether Microsoft documents the flush without the disk's cache for the
+// file system of the file's volume: for NTFS, FAT and exFAT. What another
+// driver (a network redirector, say) does with it is unknown, and one that
+// answered success without writing would break the group's one flush.
+bool NoSyncIsDocumented(HANDLE file) {
+    wchar_t fileSystem[MAX_PATH + 1];
+    if (!FlushCalls().getVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                                    MAX_PATH + 1)) {
+        return false;
+    }
+    for (const wchar_t* documented : {L"NTFS", L"FAT", L"FAT32", L"exFAT"}) {
+        if (lstrcmpiW(fileSystem, documented) == 0) return true;
+    }
+    return false;
+}
+
+// The volumes a group's files lie on, each asked once about its file system.
+struct VolumeKinds {
+    std::vector<std::wstring> volumes;
+    std::vector<bool> documented;
+
+    bool NoSyncIsDocumentedOn(const std::wstring& volume, HANDLE file) {
+        for (std::size_t i = 0; i < volumes.size(); ++i) {
+            if (volumes[i] == volume) return documented[i];
+        }
+        volumes.push_back(volume);
+        documented.push_back(NoSyncIsDocumented(file));
+        return documented.back();
+    }
 };
-using FlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, FlushStatusBlock*);
-constexpr ULONG kFlushWithoutDiskCache = 2;  // FLUSH_FLAGS_NO_SYNC
-
-FlushBuffersFileEx LoadFlushBuffersFileEx() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
-    return reinterpret_cast<FlushBuffersFileEx>(reinterpret_cast<void*>(found));
-}
 
 // Writes the file's data and metadata to the disk without flushing the
-// disk's own cache; false where the function is missing (Vista, 7, Wine) or
-// refused (some file systems).
-bool WriteWithoutDiskCacheFlush(HANDLE file) {
-    static const FlushBuffersFileEx flush = LoadFlushBuffersFileEx();
+// disk's cache, where that is documented; gives the file's volume, whose one
+// flush then makes it durable, or an empty one where the file must be
+// flushed on its own.
+std::wstring WriteWithoutDiskCacheFlush(HANDLE file, VolumeKinds& kinds) {
+    WindowsFlushCalls& calls = FlushCalls();
+    std::wstring volume = VolumeOf(file);
+    if (volume.empty() || !kinds.NoSyncIsDocumentedOn(volume, file)) return std::wstring();
     FlushStatusBlock status{};
-    return flush != nullptr && flush(file, kFlushWithoutDiskCache, nullptr, 0, &status) >= 0;
+    if (calls.flushBuffersFileEx(file, kFlushWithoutDiskCache, nullptr, 0, &status) < 0) return std::wstring();
+    return volume;
 }
 
 }  // namespace
@@ -464,37 +535,45 @@ std::size_t FilesOpenAtOnce() {
 // The system's lazy writer is already at work; the group's flush does the rest.
 void StartWriteBack(FileHandle, std::uint64_t, std::uint64_t) {}
 
-// Each file's bytes go to the disk without a flush of its cache; then one
-// FlushFileBuffers for each volume flushes that cache for all of them. A file
-// that could not be written so, or whose volume's flush failed, is flushed on
+// From Windows 8 on, each file's bytes go to the disk without a flush of its
+// cache; then one FlushFileBuffers for each volume flushes that cache for all
+// of them. A file that could not be written so (Vista, 7, Wine, a file system
+// it is not documented for), or whose volume's flush failed, is flushed on
 // its own, and its own result decides.
 void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
     errors.assign(files.size(), IoError::Other);
-    std::vector<DWORD> volumes(files.size(), 0);
-    std::vector<bool> waiting(files.size(), false);  // written, waiting for its volume's flush
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        HANDLE file = reinterpret_cast<HANDLE>(files[i].value);
-        BY_HANDLE_FILE_INFORMATION information;
-        waiting[i] = WriteWithoutDiskCacheFlush(file) && GetFileInformationByHandle(file, &information);
-        if (waiting[i]) volumes[i] = information.dwVolumeSerialNumber;
+    std::vector<std::wstring> waiting(files.size());  // the volume whose flush the file waits for
+    if (FlushCalls().flushBuffersFileEx != nullptr) {
+        VolumeKinds kinds;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            waiting[i] = WriteWithoutDiskCacheFlush(HandleOf(files[i]), kinds);
+        }
     }
     for (std::size_t first = 0; first < files.size(); ++first) {
-        if (!waiting[first]) continue;
-        bool flushed = SyncFile(reinterpret_cast<HANDLE>(files[first].value)) == IoError::None;
+        if (waiting[first].empty()) continue;
+        std::wstring volume = waiting[first];
+        bool flushed = SyncFile(HandleOf(files[first])) == IoError::None;
         for (std::size_t i = first; i < files.size(); ++i) {
-            if (!waiting[i] || volumes[i] != volumes[first]) continue;
-            waiting[i] = false;
+            if (waiting[i] != volume) continue;
+            waiting[i].clear();
             if (flushed) errors[i] = IoError::None;
         }
     }
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (errors[i] != IoError::None) errors[i] = SyncFile(reinterpret_cast<HANDLE>(files[i].value));
+        if (errors[i] != IoError::None) errors[i] = SyncFile(HandleOf(files[i]));
     }
 }
 
-// A durable move is written through to the disk before ReplaceFile returns.
-IoError SyncFolder(const std::string&) {
-    return IoError::None;
+// The folder's entries, the names moved into it among them, are written by a
+// flush of the folder's own handle.
+IoError SyncFolder(const std::string& folder) {
+    if (!FitsAnsiPath(folder)) return RefuseLongPath();
+    HANDLE handle = CreateFileA(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+    IoError error = SyncFile(handle);
+    CloseHandle(handle);
+    return error;
 }
 
 IoError CloseFile(FileHandle& file) {
@@ -506,23 +585,27 @@ IoError CloseFile(FileHandle& file) {
 
 // A read-only file in the way is made writable first, so that it is replaced
 // as it would be on POSIX.
-IoError ReplaceFile(const std::string& from, const std::string& to, bool durable) {
+IoError ReplaceFile(const std::string& from, const std::string& to) {
     if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return RefuseLongPath();
-    DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return IoError::None;
+    BOOL (WINAPI* moveFileEx)(LPCSTR, LPCSTR, DWORD) = FlushCalls().moveFileExA;
+    if (moveFileEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
     IoError error = FromLastError();
     DWORD attributes = GetFileAttributesA(to.c_str());
     bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (error != IoError::AccessDenied || !readOnlyFile) return error;
     SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return IoError::None;
+    if (moveFileEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
     return FromLastError();
 }
 
 // Windows has no file without a name; the caller writes under a temporary one.
-bool WriteUnnamedThenName(const std::string&, const char*, std::size_t, IoError&) {
+bool CreateUnnamedFile(const std::string&, FileHandle&, IoError&) {
     return false;
+}
+
+IoError NameUnnamedFile(FileHandle, const std::string&) {
+    return IoError::Other;
 }
 
 void RemoveFile(const std::string& path) {

@@ -1,4 +1,5 @@
-// A group's commit: the copies durable, then the indices, then the console lines.
+// A group's commit: the copies and index records durable, then their names,
+// then the console lines.
 #include <algorithm>
 #include <cstdio>
 
@@ -10,39 +11,78 @@ namespace {
 
 using platform::IoError;
 
+// How a thread of the group fared: at most one of the two is set.
+struct Outcome {
+    IoError copyError = IoError::None;
+    IoError indexError = IoError::None;
+    bool Failed() const { return copyError != IoError::None || indexError != IoError::None; }
+};
+
 std::string FolderOf(const std::string& file) {
     return file.substr(0, file.rfind(platform::kSeparator));
 }
 
-// Makes every copy durable, closes it and moves a replaced one into place;
-// then makes the names in each folder moved into durable, once per folder.
-// A copy that failed any of it is removed.
-void MakeCopiesDurable(const std::vector<PendingThread>& threads, std::vector<IoError>& errors) {
-    std::vector<platform::FileHandle> copies;
-    for (const PendingThread& thread : threads) copies.push_back(thread.copy);
-    platform::SyncFiles(copies, errors);
+// One flush makes the copies and the records durable, in the order they were written.
+void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
+    std::vector<platform::FileHandle> files;
+    for (const PendingThread& thread : threads) {
+        files.push_back(thread.copy);
+        files.push_back(thread.index.file);
+    }
+    std::vector<IoError> errors;
+    platform::SyncFiles(files, errors);
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        outcomes[i].copyError = errors[2 * i];
+        if (errors[2 * i] == IoError::None) outcomes[i].indexError = errors[2 * i + 1];
+    }
+}
+
+// Closes every copy and moves a replaced one into place; a failed thread's
+// copy is removed. Gives the folders moved into.
+std::vector<std::string> PlaceCopies(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
     std::vector<std::string> foldersMovedInto;
     for (std::size_t i = 0; i < threads.size(); ++i) {
-        IoError closeError = platform::CloseFile(copies[i]);
-        if (errors[i] == IoError::None) errors[i] = closeError;
-        const PendingThread& thread = threads[i];
-        if (errors[i] == IoError::None && thread.replacesOld) {
-            errors[i] = platform::ReplaceFile(WrittenFileOf(thread), thread.destinationFile, true);
+        PendingThread& thread = threads[i];
+        Outcome& outcome = outcomes[i];
+        IoError closeError = platform::CloseFile(thread.copy);
+        if (!outcome.Failed()) outcome.copyError = closeError;
+        if (!outcome.Failed() && thread.replacesOld) {
+            outcome.copyError = platform::ReplaceFile(WrittenFileOf(thread), thread.destinationFile);
             std::string folder = FolderOf(thread.destinationFile);
             bool listed = std::find(foldersMovedInto.begin(), foldersMovedInto.end(), folder) != foldersMovedInto.end();
-            if (errors[i] == IoError::None && !listed) foldersMovedInto.push_back(folder);
+            if (!outcome.Failed() && !listed) foldersMovedInto.push_back(folder);
         }
-        if (errors[i] != IoError::None) platform::RemoveFile(WrittenFileOf(thread));
+        if (outcome.Failed()) platform::RemoveFile(WrittenFileOf(thread));
     }
-    for (const std::string& folder : foldersMovedInto) {
+    return foldersMovedInto;
+}
+
+// Makes the moves durable before any index is named, since a file system may
+// write names in any order; a moved copy whose folder could not be flushed is
+// removed.
+void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::vector<PendingThread>& threads,
+                          std::vector<Outcome>& outcomes) {
+    for (const std::string& folder : folders) {
         IoError error = platform::SyncFolder(folder);
         if (error == IoError::None) continue;
         for (std::size_t i = 0; i < threads.size(); ++i) {
             const PendingThread& thread = threads[i];
-            bool moved = thread.replacesOld && errors[i] == IoError::None;
+            bool moved = thread.replacesOld && !outcomes[i].Failed();
             if (!moved || FolderOf(thread.destinationFile) != folder) continue;
-            errors[i] = error;
+            outcomes[i].copyError = error;
             platform::RemoveFile(thread.destinationFile);
+        }
+    }
+}
+
+// Names the index of every thread whose copy stands; drops the others.
+void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        std::string indexFile = IndexFileOf(threads[i].destinationFile);
+        if (outcomes[i].Failed()) {
+            DiscardIndexFile(indexFile, threads[i].index);
+        } else {
+            outcomes[i].indexError = NameIndexFile(indexFile, threads[i].index);
         }
     }
 }
@@ -51,22 +91,20 @@ void MakeCopiesDurable(const std::vector<PendingThread>& threads, std::vector<Io
 
 void CommitGroup(ThreadGroup& group, RunTally& tally) {
     std::vector<PendingThread>& threads = group.threads;
-    std::vector<IoError> copyErrors;
-    MakeCopiesDurable(threads, copyErrors);
-    std::vector<IoError> indexErrors(threads.size(), IoError::None);
-    for (std::size_t i = 0; i < threads.size(); ++i) {
-        if (copyErrors[i] != IoError::None) continue;
-        indexErrors[i] = WriteIndexRecord(IndexFileOf(threads[i].destinationFile), threads[i].summary);
-    }
+    std::vector<Outcome> outcomes(threads.size());
+    FlushGroup(threads, outcomes);
+    SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
+    NameIndices(threads, outcomes);
     // Last thread first, so that the places kept by the earlier ones stay where they were.
     for (std::size_t i = threads.size(); i-- > 0;) {
         const PendingThread& thread = threads[i];
-        if (copyErrors[i] != IoError::None) {
+        const Outcome& outcome = outcomes[i];
+        if (outcome.copyError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kCopyUnwritable,
-                            thread.destinationFile, CauseText(copyErrors[i]), tally);
-        } else if (indexErrors[i] != IoError::None) {
+                            thread.destinationFile, CauseText(outcome.copyError), tally);
+        } else if (outcome.indexError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
-                            IndexFileOf(thread.destinationFile), CauseText(indexErrors[i]), tally);
+                            IndexFileOf(thread.destinationFile), CauseText(outcome.indexError), tally);
         } else {
             // The URL is made of folder names, so it is shown as the file system gives them.
             platform::HoldLineAt(thread.linePosition, stdout,

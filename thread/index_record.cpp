@@ -88,18 +88,42 @@ std::string FormatIndexRecord(const ThreadSummary& summary) {
     return record;
 }
 
-platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary) {
+using platform::IoError;
+
+IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary, WrittenIndex& index) {
     std::string record = FormatIndexRecord(summary);
-    platform::IoError error = platform::IoError::None;
-    if (platform::WriteUnnamedThenName(indexFile, record.data(), record.size(), error)) return error;
-    std::string temporary = indexFile + kTemporarySuffix;
-    platform::FileHandle file;
-    error = platform::CreateNewFile(temporary, platform::IfPresent::Replace, file);
-    if (error != platform::IoError::None) return error;
-    error = platform::WriteAll(file, record.data(), record.size());
-    platform::IoError closeError = platform::CloseFile(file);
-    if (error == platform::IoError::None) error = closeError;
-    if (error == platform::IoError::None) error = platform::ReplaceFile(temporary, indexFile);
-    if (error != platform::IoError::None) platform::RemoveFile(temporary);
+    IoError error = IoError::None;
+    index.unnamed = platform::CreateUnnamedFile(indexFile, index.file, error);
+    if (!index.unnamed) {
+        error = platform::CreateNewFile(indexFile + kTemporarySuffix, platform::IfPresent::Replace, index.file);
+    }
+    if (error == IoError::None) error = platform::WriteAll(index.file, record.data(), record.size());
+    if (error != IoError::None) DiscardIndexFile(indexFile, index);
     return error;
+}
+
+IoError NameIndexFile(const std::string& indexFile, WrittenIndex& index) {
+    std::string temporary = indexFile + kTemporarySuffix;
+    IoError error = IoError::None;
+    if (index.unnamed) {
+        error = platform::NameUnnamedFile(index.file, indexFile);
+        if (error == IoError::AlreadyExists) {
+            // What is there counts as no index: the record replaces it under its temporary name.
+            platform::RemoveFile(temporary);
+            error = platform::NameUnnamedFile(index.file, temporary);
+            if (error == IoError::None) error = platform::ReplaceFile(temporary, indexFile);
+            if (error != IoError::None) platform::RemoveFile(temporary);
+        }
+        platform::CloseFile(index.file);
+        return error;
+    }
+    error = platform::CloseFile(index.file);
+    if (error == IoError::None) error = platform::ReplaceFile(temporary, indexFile);
+    if (error != IoError::None) platform::RemoveFile(temporary);
+    return error;
+}
+
+void DiscardIndexFile(const std::string& indexFile, WrittenIndex& index) {
+    platform::CloseFile(index.file);
+    if (!index.unnamed) platform::RemoveFile(indexFile + kTemporarySuffix);
 }

@@ -27,8 +27,9 @@ ThreadLocations LocateThread(const std::string& destinationFile, const std::stri
     return locations;
 }
 
-// An empty index file is what a write cut short by a power failure leaves
-// (neither this tool nor the reader writes one), so it counts as none.
+// An empty index file, or one of NUL bytes alone, is what a power cut leaves
+// of an index whose bytes never reached the disk (neither this tool nor the
+// reader writes one), so it counts as none.
 bool IsIndexed(const std::string& indexFile) {
-    return platform::OpensWithBytes(indexFile);
+    return platform::OpensWithContent(indexFile);
 }

@@ -56,9 +56,21 @@ void CaptureDateTime(std::string_view line, ThreadSummary& summary);
 std::string MakeModificationStamp(const std::string& lastPostDate, const std::string& lastPostTime);
 // The bytes of an index file.
 std::string FormatIndexRecord(const ThreadSummary& summary);
-// Writes the index file so that it appears only complete: unnamed and then
-// named where the platform can, else under a temporary name and then moved.
-platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary);
+// An index record written and not yet named, still open so that the group's
+// flush can reach it: unnamed where the platform can, else under its
+// temporary name beside the index file.
+struct WrittenIndex {
+    platform::FileHandle file;
+    bool unnamed = false;
+};
+// Writes the index record; nothing of it is left when this fails.
+platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary,
+                                   WrittenIndex& index);
+// Closes the written record and gives it its name, replacing what is there
+// (something that counts as no index); nothing of it is left when this fails.
+platform::IoError NameIndexFile(const std::string& indexFile, WrittenIndex& index);
+// Closes a written record that will not be named, and leaves nothing of it.
+void DiscardIndexFile(const std::string& indexFile, WrittenIndex& index);
 
 // The line buffer of a run, made once and used for every thread, so a thread
 // costs no allocation.
@@ -80,10 +92,11 @@ struct CopyResult {
 CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, TransferBuffers& buffers,
                      ThreadSummary& summary);
 
-// A thread whose copy is written, waiting in its group for the flush that
-// lets its index be named.
+// A thread whose copy and index record are written, waiting in its group for
+// the flush that lets them be named.
 struct PendingThread {
     platform::FileHandle copy;  // still open, for the flush
+    WrittenIndex index;
     std::string destinationFile;
     bool replacesOld;  // written under the temporary name, to be moved over what is there
     ThreadSummary summary;
@@ -91,9 +104,10 @@ struct PendingThread {
     std::size_t failurePosition;  // where its failure goes among the run's failures
 };
 
-// Threads whose copies are written and not yet known to be durable. A group
-// commits as one: every copy made durable with as few flushes of the disk as
-// the platform allows, then the indices named, then the console lines of its
+// Threads whose copies and index records are written and not yet known to be
+// durable. A group commits as one: every copy and record made durable with as
+// few flushes of the disk as the platform allows, then the replaced copies
+// moved into place, then the indices named, then the console lines of its
 // threads written. It is bounded by threads and bytes, never by time, so that
 // a tree gives the same groups, and the same system calls, in every run.
 struct ThreadGroup {
@@ -101,19 +115,20 @@ struct ThreadGroup {
     std::uint64_t sourceBytes = 0;
     long long commits = 0;
 };
-// Copies open at once (fewer where the system allows fewer open files); and
-// the bytes after which the lines of a group reach the console, and its
-// indices the disk.
+// Threads in a group, each holding its copy and its index record open (fewer
+// where the system allows fewer open files); and the bytes after which the
+// lines of a group reach the console, and its indices the disk.
 constexpr std::size_t kGroupThreads = 128;
 constexpr std::uint64_t kGroupBytes = 8 << 20;
 
-// Makes the group's copies durable, moves the replaced ones into place, names
-// their indices, and then writes the held console lines with each thread's
+// Makes the group's copies and index records durable, moves the replaced
+// copies into place, names the indices, and then writes the held console lines with each thread's
 // completion or failure line in its place. Leaves the group empty.
 void CommitGroup(ThreadGroup& group, RunTally& tally);
 
-// One thread from its progress line until its copy is written: passes over a
-// thread already indexed, writes the copy and puts the thread into the group,
+// One thread from its progress line until its copy and index record are
+// written: passes over a thread already indexed, writes both and puts the
+// thread into the group,
 // which is committed when full; reports every failure. Abort only after a
 // broken title, with the group still to be committed.
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,

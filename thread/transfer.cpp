@@ -72,8 +72,8 @@ void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, 
     ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
 }
 
-// Writes the copy and puts the thread, its copy still open, into the group;
-// the source is the caller's to close.
+// Writes the copy and the index record and puts the thread, both still open,
+// into the group; the source is the caller's to close.
 ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle source, Copy& copy,
                              const std::string& destinationFile, const ThreadLocations& locations,
                              TransferBuffers& buffers, ThreadGroup& group, RunTally& tally) {
@@ -91,16 +91,24 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
         CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
         return copied.brokenTitle ? Abort : Continue;
     }
+    WrittenIndex index;
+    IoError indexError = WriteIndexRecord(locations.indexFile, summary, index);
+    if (indexError != IoError::None) {
+        platform::CloseFile(copy.file);
+        platform::RemoveFile(copy.writtenFile);
+        ReportThreadFailure(text::kIndexUnwritable, locations.indexFile, indexError, tally);
+        return Continue;
+    }
     bool replacesOld = copy.writtenFile != destinationFile;
-    group.threads.push_back(PendingThread{copy.file, destinationFile, replacesOld, std::move(summary),
+    group.threads.push_back(PendingThread{copy.file, index, destinationFile, replacesOld, std::move(summary),
                                           platform::HeldLineCount(), tally.failures.size()});
     return Continue;
 }
 
-// The threads a group holds, its copies open: fewer where the system allows
-// fewer open files.
+// The threads a group holds, each with two files open: fewer where the system
+// allows fewer open files.
 std::size_t GroupThreads() {
-    static const std::size_t limit = std::min(kGroupThreads, platform::FilesOpenAtOnce());
+    static const std::size_t limit = std::clamp<std::size_t>(platform::FilesOpenAtOnce() / 2, 1, kGroupThreads);
     return limit;
 }
 
