@@ -6,8 +6,9 @@ program) or run to its end (both programs); after each, the cache is dropped,
 once as it is, and once after the index files alone were flushed, as when the
 system happened to write them back before the copies. Then every index with
 content must stand beside the whole copy of a complete run, and one more run
-must complete the tree byte-identically. An empty index is what a cut leaves
-of an index whose bytes were not flushed; the tool takes it for none.
+must complete the tree byte-identically. No index at its name may be empty
+or NUL alone: that is what a cut leaves of an index named before its bytes
+were flushed, and though the tool takes it for none, the reader would not.
 
     python3 power_cut_test.py LAZYFS TOOL
     python3 power_cut_test.py LAZYFS --wine WINE TOOL
@@ -158,15 +159,20 @@ class PowerCut(unittest.TestCase):
             flush_files(self.destination, ".idx")
             context += "indexes written back, "
         self.mount.cut()
-        files = e2e.files_below(self.destination)
-        for name, data in files.items():
-            if name.endswith(".idx") and data:
-                self.assertEqual(data, self.reference[name], context)
-                self.assertEqual(files.get(name[:-4] + ".dat"), self.reference[name[:-4] + ".dat"], context + name)
+        self.check_indices(self.destination, self.reference, context)
         rc, _, err = e2e.run(self.source, self.destination)
         self.assertEqual(rc, 0, context + err.decode("cp932", "replace"))
         self.assertEqual(e2e.files_below(self.destination), self.reference, context)
         self.assertEqual(e2e.snapshot(self.source), self.sealed, context)
+
+    def check_indices(self, destination, reference, context):
+        """Every index is whole and stands beside the whole copy."""
+        files = e2e.files_below(destination)
+        for name, data in files.items():
+            if name.endswith(".idx"):
+                self.assertNotEqual(data.strip(b"\0"), b"", context + name + " is empty or NUL alone")
+                self.assertEqual(data, reference[name], context + name)
+                self.assertEqual(files.get(name[:-4] + ".dat"), reference[name[:-4] + ".dat"], context + name)
 
     def test_cut_after_a_complete_run(self):
         for indexes_written_back in (False, True):
@@ -174,6 +180,34 @@ class PowerCut(unittest.TestCase):
             rc, _, _ = e2e.run(self.source, self.destination)
             self.assertEqual(rc, 0)
             self.cut_and_check(indexes_written_back, "cut after a complete run: ")
+
+    def test_cut_after_a_run_into_two_file_systems(self):
+        # The destination's folder h/sub is this LazyFS mounted inside a folder
+        # of the ordinary file system, whose thread h/1.dat comes first in
+        # the group: one file system's flush must not count for the other's.
+        source = os.path.join(self.work.name, "spanning-morvo")
+        e2e.write(os.path.join(source, "h/1.dat"), e2e.FIRST + b"\n")
+        e2e.write(os.path.join(source, "h/sub/2.dat"), e2e.SECOND + b"\n")
+        reference = os.path.join(self.work.name, "spanning-reference")
+        os.makedirs(reference)
+        self.assertEqual(e2e.run(source, reference)[0], 0)
+        reference = e2e.files_below(reference)
+        destination = os.path.join(self.work.name, "spanning-tessiva")
+        inner = os.path.join(destination, "h/sub")
+        lazy = os.path.join(self.mount.point, "spanned")
+        os.makedirs(inner)
+        os.makedirs(lazy)
+        wait_for_wine_to_end()
+        subprocess.run(["mount", "--bind", lazy, inner], check=True)
+        try:
+            rc, _, err = e2e.run(source, destination)
+            self.assertEqual(rc, 0, err.decode("cp932", "replace"))
+            self.mount.cut()
+            self.check_indices(destination, reference, "cut after a run into two file systems: ")
+            self.assertEqual(e2e.files_below(destination), reference)
+        finally:
+            wait_for_wine_to_end()
+            subprocess.run(["umount", inner], check=True)
 
     def test_cut_after_a_kill_at_every_changing_call(self):
         if e2e.WINE is not None:

@@ -1,0 +1,347 @@
+// The Windows flush of a group, with stand-ins in the table of its calls: the
+// calls in order, the threads that fail and the console bytes, for each way
+// the flush can go, also those Wine cannot take (it lacks NtFlushBuffersFileEx).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/win32_calls.h"
+#include "texts/japanese.h"
+#include "walk/walk.h"
+
+namespace {
+
+using platform::FlushStatusBlock;
+using platform::WindowsFlushCalls;
+
+constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BB);
+
+// What the stand-ins do and what they saw.
+struct Scene {
+    std::string destination;  // names are logged below it, with "/"
+    bool noSyncPresent = true;
+    LONG noSyncStatus = 0;
+    std::wstring fileSystem = L"NTFS";
+    std::set<std::string> noSyncFails;     // files whose no-sync write fails
+    std::set<std::string> firstFlushFails;  // files whose first flush fails
+    std::set<std::string> flushFails;       // files whose every flush fails
+    std::vector<std::string> calls;
+    std::set<std::string> flushedOnce;
+};
+Scene* active = nullptr;
+WindowsFlushCalls systemCalls;
+
+std::string Below(std::string path) {
+    std::size_t at = path.find(active->destination);
+    path = at == std::string::npos ? path : path.substr(at + active->destination.size() + 1);
+    for (char& byte : path) {
+        if (byte == '\\') byte = '/';
+    }
+    return path;
+}
+
+std::string NameOf(HANDLE file) {
+    char path[1024];
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, VOLUME_NAME_DOS);
+    return Below(std::string(path, length < sizeof path ? length : 0));
+}
+
+LONG NTAPI NoSyncStandIn(HANDLE file, ULONG flags, void*, ULONG, FlushStatusBlock*) {
+    std::string name = NameOf(file);
+    active->calls.push_back("nosync " + name);
+    EXPECT_EQ(flags, platform::kFlushWithoutDiskCache);
+    return active->noSyncFails.count(name) ? kStatusNotSupported : active->noSyncStatus;
+}
+
+BOOL WINAPI FlushStandIn(HANDLE file) {
+    std::string name = NameOf(file);
+    active->calls.push_back("flush " + name);
+    bool first = active->flushedOnce.insert(name).second;
+    if (active->flushFails.count(name) || (first && active->firstFlushFails.count(name))) {
+        SetLastError(ERROR_IO_DEVICE);
+        return FALSE;
+    }
+    return systemCalls.flushFileBuffers(file);
+}
+
+BOOL WINAPI FileSystemStandIn(HANDLE file, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR name, DWORD size) {
+    active->calls.push_back("filesystem " + NameOf(file));
+    lstrcpynW(name, active->fileSystem.c_str(), static_cast<int>(size));
+    return TRUE;
+}
+
+// Folder "a" lies on one volume, everything else on another; both share the
+// 32-bit serial of the one disk they really are on.
+DWORD WINAPI FinalPathStandIn(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
+    if ((flags & VOLUME_NAME_GUID) == 0) return systemCalls.getFinalPathNameByHandleW(file, path, size, flags);
+    std::string name = NameOf(file);
+    std::wstring volume = name.compare(0, 4, "h/a/") == 0 ? L"\\\\?\\Volume{1}\\" : L"\\\\?\\Volume{2}\\";
+    std::wstring full = volume + std::wstring(name.begin(), name.end());
+    if (full.size() >= size) return static_cast<DWORD>(full.size() + 1);
+    lstrcpynW(path, full.c_str(), static_cast<int>(size));
+    return static_cast<DWORD>(full.size());
+}
+
+BOOL WINAPI MoveStandIn(LPCSTR from, LPCSTR to, DWORD flags) {
+    active->calls.push_back("move " + Below(from) + " " + Below(to));
+    return systemCalls.moveFileExA(from, to, flags);
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        std::string name = found.cFileName;
+        std::string path = folder + "\\" + name;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            DeleteFileA(path.c_str());
+        } else if (name != "." && name != "..") {
+            RemoveTree(path);
+        }
+        if (!FindNextFileA(search, &found)) break;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    RemoveDirectoryA(folder.c_str());
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Each test converts two threads in one group: h/a/1.dat, new, and h/b/2.dat,
+// which replaces a copy an interrupted run left.
+class WindowsFlush : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temporary[MAX_PATH];
+        GetTempPathA(MAX_PATH, temporary);
+        root = std::string(temporary) + "m2t-flush-" + std::to_string(GetCurrentProcessId()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        source = root + "\\morvo";
+        destination = root + "\\tessiva";
+        for (const char* folder : {"", "\\morvo", "\\morvo\\h", "\\morvo\\h\\a", "\\morvo\\h\\b", "\\tessiva",
+                                   "\\tessiva\\h", "\\tessiva\\h\\b"}) {
+            CreateDirectoryA((root + folder).c_str(), nullptr);
+        }
+        Write(source + "\\h\\a\\1.dat", "n<>m<>2004/05/10 12:34:56<>x<>one\n");
+        Write(source + "\\h\\b\\2.dat", "n<>m<>2004/05/10 12:34:56<>x<>two\n");
+        Write(destination + "\\h\\b\\2.dat", "left by an interrupted run");
+        systemCalls = platform::FlushCalls();
+        scene.destination = destination;
+    }
+
+    void TearDown() override {
+        platform::FlushCalls() = systemCalls;
+        active = nullptr;
+        RemoveTree(root);
+    }
+
+    // Converts the tree with the stand-ins in place, the console's two
+    // streams caught in files.
+    void Convert() {
+        active = &scene;
+        WindowsFlushCalls& calls = platform::FlushCalls();
+        calls.flushBuffersFileEx = scene.noSyncPresent ? NoSyncStandIn : nullptr;
+        calls.flushFileBuffers = FlushStandIn;
+        calls.getVolumeInformationByHandleW = FileSystemStandIn;
+        calls.getFinalPathNameByHandleW = FinalPathStandIn;
+        calls.moveFileExA = MoveStandIn;
+        std::fflush(stdout);
+        std::fflush(stderr);
+        int savedOut = _dup(1);
+        int savedError = _dup(2);
+        int out = _open((root + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+        int error = _open((root + "\\error.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+        _dup2(out, 1);
+        _dup2(error, 2);
+        ConvertTree(source, destination, destination, tally);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _dup2(savedOut, 1);
+        _dup2(savedError, 2);
+        for (int descriptor : {out, error, savedOut, savedError}) _close(descriptor);
+        platform::FlushCalls() = systemCalls;
+        output = Read(root + "\\out.txt");
+        errors = Read(root + "\\error.txt");
+    }
+
+    // The threads in the order the walk met them, from their progress lines.
+    std::vector<std::string> Order() {
+        std::size_t one = output.find("\\h\\a\\1.dat");
+        std::size_t two = output.find("\\h\\b\\2.dat");
+        EXPECT_NE(one, std::string::npos);
+        EXPECT_NE(two, std::string::npos);
+        return one < two ? std::vector<std::string>{"1", "2"} : std::vector<std::string>{"2", "1"};
+    }
+
+    // The name a thread's copy is written under, and its index record's.
+    static std::string CopyOf(const std::string& thread) {
+        return thread == "1" ? "h/a/1.dat" : "h/b/2.dat.m2t-tmp";
+    }
+    static std::string IndexOf(const std::string& thread) {
+        return thread == "1" ? "h/a/1.idx.m2t-tmp" : "h/b/2.idx.m2t-tmp";
+    }
+
+    std::string Progress(const std::string& thread) {
+        std::string folder = thread == "1" ? "a" : "b";
+        return std::string(text::kProgress) + source + "\\h\\" + folder + "\\" + thread + ".dat\r\n";
+    }
+    static std::string Completion(const std::string& thread) {
+        std::string title = thread == "1" ? "one" : "two";
+        std::string url = "http://h/test/read.cgi/" + std::string(thread == "1" ? "a/" : "b/") + thread + "/";
+        return std::string(text::kCompletionOpen) + title + text::kCompletionMiddle + url + text::kCompletionClose +
+               "\r\n";
+    }
+
+    // The names that follow a group's flush: the replaced copy moved and its
+    // folder flushed, then the indices.
+    std::vector<std::string> Names(const std::vector<std::string>& order) {
+        std::vector<std::string> names = {"move h/b/2.dat.m2t-tmp h/b/2.dat", "flush h/b"};
+        for (const std::string& thread : order) {
+            names.push_back("move " + IndexOf(thread) + " " + IndexOf(thread).substr(0, 9));
+        }
+        return names;
+    }
+
+    void ExpectBothConverted(const std::vector<std::string>& order) {
+        EXPECT_EQ(output, Progress(order[0]) + Completion(order[0]) + Progress(order[1]) + Completion(order[1]));
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(tally.migrated, 2);
+        EXPECT_EQ(tally.failed, 0);
+        EXPECT_EQ(Read(destination + "\\h\\b\\2.dat"), "n<>m<>2004/05/10 12:34:56<>x<>two\n");
+        EXPECT_NE(Read(destination + "\\h\\a\\1.idx").find("\tone\n\thttp://h/test/read.cgi/a/1/\t1\t"),
+                  std::string::npos);
+    }
+
+    std::string root;
+    std::string source;
+    std::string destination;
+    Scene scene;
+    RunTally tally;
+    std::string output;
+    std::string errors;
+};
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
+// Each copy and record written without the disk's flush, then one flush for
+// each volume, then the names; each volume's file system asked once.
+TEST_F(WindowsFlush, OneFlushForEachVolumeWhereTheNoSyncWriteWorks) {
+    Convert();
+    std::vector<std::string> order = Order();
+    std::vector<std::string> expected;
+    for (const std::string& thread : order) {
+        expected.push_back("filesystem " + CopyOf(thread));
+        expected.push_back("nosync " + CopyOf(thread));
+        expected.push_back("nosync " + IndexOf(thread));
+    }
+    for (const std::string& thread : order) expected.push_back("flush " + CopyOf(thread));
+    EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
+    ExpectBothConverted(order);
+}
+
+// Where the no-sync write is refused, missing, or not documented for the
+// file system, every file is flushed on its own.
+TEST_F(WindowsFlush, EachFileFlushedOnItsOwnWhereTheNoSyncWriteCannotBeUsed) {
+    for (int variant = 0; variant < 3; ++variant) {
+        if (variant > 0) {
+            TearDown();
+            SetUp();
+            tally = RunTally();
+            scene = Scene();
+            scene.destination = destination;
+        }
+        scene.noSyncStatus = kStatusNotSupported;
+        scene.noSyncPresent = variant != 1;
+        scene.fileSystem = variant == 2 ? L"NFS" : L"NTFS";
+        Convert();
+        std::vector<std::string> order = Order();
+        std::vector<std::string> expected;
+        for (const std::string& thread : order) {
+            if (variant != 1) expected.push_back("filesystem " + CopyOf(thread));
+            if (variant == 0) expected.push_back("nosync " + CopyOf(thread));
+            if (variant == 0) expected.push_back("nosync " + IndexOf(thread));
+        }
+        for (const std::string& thread : order) {
+            expected.push_back("flush " + CopyOf(thread));
+            expected.push_back("flush " + IndexOf(thread));
+        }
+        EXPECT_EQ(scene.calls, Joined(expected, Names(order))) << "variant " << variant;
+        ExpectBothConverted(order);
+    }
+}
+
+// A volume whose flush fails has each of its files flushed on its own; only
+// a file whose own flush fails fails its thread, which keeps nothing.
+TEST_F(WindowsFlush, FailedVolumeFlushFallsBackToEachFileAndFailsOnlyItsOwnFailures) {
+    scene.firstFlushFails = {"h/a/1.dat"};
+    scene.flushFails = {"h/a/1.idx.m2t-tmp"};
+    Convert();
+    std::vector<std::string> order = Order();
+    std::vector<std::string> expected;
+    for (const std::string& thread : order) {
+        expected.push_back("filesystem " + CopyOf(thread));
+        expected.push_back("nosync " + CopyOf(thread));
+        expected.push_back("nosync " + IndexOf(thread));
+    }
+    for (const std::string& thread : order) expected.push_back("flush " + CopyOf(thread));
+    expected.push_back("flush h/a/1.dat");
+    expected.push_back("flush h/a/1.idx.m2t-tmp");
+    expected.push_back("move h/b/2.dat.m2t-tmp h/b/2.dat");
+    expected.push_back("flush h/b");
+    expected.push_back("move h/b/2.idx.m2t-tmp h/b/2.idx");
+    EXPECT_EQ(scene.calls, expected);
+    std::string failure = std::string(text::kIndexUnwritable) + destination + "\\h\\a\\1.idx" + text::kCauseOther +
+                          "\r\n";
+    std::string two = Progress("2") + Completion("2");
+    EXPECT_EQ(output, order[0] == "1" ? Progress("1") + two : two + Progress("1"));
+    EXPECT_EQ(errors, failure);
+    EXPECT_EQ(tally.migrated, 1);
+    EXPECT_EQ(tally.failed, 1);
+    for (const char* left : {"\\h\\a\\1.dat", "\\h\\a\\1.idx", "\\h\\a\\1.idx.m2t-tmp"}) {
+        EXPECT_FALSE(Exists(destination + left)) << left;
+    }
+    EXPECT_TRUE(Exists(destination + "\\h\\b\\2.idx"));
+}
+
+// A file whose no-sync write fails is flushed on its own; the others still
+// wait for their volume's one flush.
+TEST_F(WindowsFlush, FailedNoSyncWriteFlushesThatFileOnItsOwn) {
+    scene.noSyncFails = {"h/b/2.dat.m2t-tmp"};
+    Convert();
+    std::vector<std::string> order = Order();
+    std::vector<std::string> expected;
+    for (const std::string& thread : order) {
+        expected.push_back("filesystem " + CopyOf(thread));
+        expected.push_back("nosync " + CopyOf(thread));
+        expected.push_back("nosync " + IndexOf(thread));
+    }
+    for (const std::string& thread : order) expected.push_back("flush " + (thread == "1" ? CopyOf("1") : IndexOf("2")));
+    expected.push_back("flush h/b/2.dat.m2t-tmp");
+    EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
+    ExpectBothConverted(order);
+}
+
+}  // namespace
