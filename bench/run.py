@@ -24,8 +24,13 @@ counted); the previous program's writes are flushed before each timed run.
 Cold, where the machine allows it (root and a writable
 /proc/sys/vm/drop_caches): the page cache is dropped before each timed run.
 
+Then, in each mode, runs over the tree once it is all indexed (the tool,
+and the other build with --before), which only walk it and read the first
+bytes of each index. With --wine and --windows, the Windows build (and
+another with --windows-before) converts the tree under Wine, warm.
+
     python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N] [--modes warm,cold]
-                         [--before OTHER_BUILD]
+                         [--before OTHER_BUILD] [--wine WINE --windows TOOL.exe [--windows-before OTHER.exe]]
 """
 import argparse
 import os
@@ -287,6 +292,59 @@ def report(label, mode, size, ends, syncs, cpus, peak, counted):
     sys.stdout.flush()
 
 
+def measure_rerun(programs, source, work, rounds, cold):
+    """Median wall times of runs over a tree whose every thread is indexed,
+    which only walk it and read each index's first bytes; the tool and, with
+    --before, the other build alternate, each over a tree of its own."""
+    names = [name for name in ("tool", "before") if name in programs]
+    outputs = {}
+    for name in names:
+        outputs[name] = os.path.join(work, f"out-rerun-{name}")
+        fresh(outputs[name])
+        os.makedirs(outputs[name])
+        timed([programs[name], source, outputs[name]], False)
+    times = {name: [] for name in names}
+    first = 1 if cold else 0  # warm: round 0 fills the cache and is not counted
+    for round_number in range(first, rounds + 1):
+        for name in names if round_number % 2 else names[::-1]:
+            ended = timed([programs[name], source, outputs[name]], cold)[0]
+            if round_number:
+                times[name].append(ended)
+    for output in outputs.values():
+        fresh(output)
+    return {name: statistics.median(times[name]) for name in names}
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def measure_wine(wine, windows, source, work, rounds):
+    """Median times, to the end of the sync, of Windows builds on the tree
+    under Wine, warm, alternating; every output is kept to the end."""
+    names = list(windows)
+    times = {name: [] for name in names}
+    outputs = []
+    for round_number in range(rounds + 1):
+        for name in names if round_number % 2 else names[::-1]:
+            output = os.path.join(work, f"out-wine-{name}-{round_number}")
+            fresh(output)
+            os.makedirs(output)
+            outputs.append(output)
+            synced = timed([wine, windows[name], windows_path(source), windows_path(output)], False)[1]
+            if round_number:
+                times[name].append(synced)
+    for output in outputs:
+        fresh(output)
+    return {name: statistics.median(times[name]) for name in names}
+
+
+def report_medians(label, medians):
+    print(label + ": " + "  ".join(f"{name} median {seconds:.3f} s" for name, seconds in medians.items()) +
+          (f"  ratio tool/before {medians['tool'] / medians['before']:.3f}" if "before" in medians else ""))
+    sys.stdout.flush()
+
+
 def build_floor(work):
     floor = os.path.join(work, "floor")
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor.cpp")
@@ -302,6 +360,9 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--modes", default="warm,cold")
     parser.add_argument("--before", help="another build of the tool, timed in the same rounds")
+    parser.add_argument("--wine", help="the Wine loader, to time Windows builds on the tree")
+    parser.add_argument("--windows", help="the Windows build of the tool, run under --wine")
+    parser.add_argument("--windows-before", help="another Windows build, timed in the same rounds")
     args = parser.parse_args()
     WORK = args.work
     tree, big = generate(args.work)
@@ -319,6 +380,13 @@ def main():
         cold = mode == "cold"
         report("tree", mode, tree_size(tree), *measure(programs, tree, "tree", args.work, args.rounds, cold, True))
         report("1 GB file", mode, tree_size(big), *measure(programs, big, "big", args.work, args.rounds, cold, False))
+        report_medians(f"rerun over the indexed tree, {mode}",
+                       measure_rerun(programs, tree, args.work, args.rounds, cold))
+    if args.wine and args.windows:
+        windows = {"tool": os.path.abspath(args.windows)}
+        if args.windows_before:
+            windows["before"] = os.path.abspath(args.windows_before)
+        report_medians("tree under Wine, warm", measure_wine(args.wine, windows, tree, args.work, args.rounds))
 
 
 if __name__ == "__main__":
