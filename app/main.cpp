@@ -57,12 +57,14 @@ void ConvertShowingProgress(const std::string& sourceFolder, const std::string& 
     progress.startedAt = platform::Milliseconds();
     progress.shown = platform::StartTitle();
     if (progress.shown) {
-        CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
+        if (!progress.counted) CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
         progress.walkStartedAt = platform::Milliseconds();
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }
     ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
-    if (progress.shown) platform::SetTitle(EndTitle(progress, result == Abort, platform::Milliseconds()));
+    RunEnd end = tally.destinationFull ? RunEnd::DestinationFull : result == Abort ? RunEnd::BrokenLog : RunEnd::Complete;
+    if (progress.shown) platform::SetTitle(EndTitle(progress, end, platform::Milliseconds()));
+    if (tally.destinationFull) platform::WriteLine(stderr, {text::kDestinationFull});
 }
 
 void PromptAndWait() {
@@ -100,12 +102,29 @@ bool IsNo(const std::string& answer) {
     return answer == "n" || answer == "N" || answer == text::kFullWidthN || answer == text::kFullWidthCapitalN;
 }
 
+// Shows the threads to convert and their bytes, from the count that the
+// title uses too, and the space left on the destination's disk, with a
+// warning where they will not fit.
+void ShowWhatFits(const std::string& sourceFolder, const std::string& destinationFolder, RunTally& tally) {
+    RunProgress& progress = tally.progress;
+    progress.countToConvert = true;
+    CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
+    platform::WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
+                                 Megabytes(progress.bytesToConvert)});
+    std::uint64_t freeBytes = 0;
+    if (!platform::FreeSpace(destinationFolder, freeBytes)) return;
+    platform::WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
+    if (progress.bytesToConvert > freeBytes) platform::WriteLine(stdout, {text::kNotEnoughSpace});
+}
+
 // Shows which folder is read and which is written, before anything is: a
-// drop on the icon gives the two in an order the user did not choose.
-// Return starts, n stops, and any other answer asks again.
-bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinationFolder) {
+// drop on the icon gives the two in an order the user did not choose; and
+// whether the threads will fit. Return starts, n stops, and any other answer
+// asks again.
+bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinationFolder, RunTally& tally) {
     platform::WriteLine(stdout, {text::kShowSource, platform::AsPath(sourceFolder)});
     platform::WriteLine(stdout, {text::kShowDestination, platform::AsPath(destinationFolder)});
+    ShowWhatFits(sourceFolder, destinationFolder, tally);
     while (true) {
         platform::WriteLine(stdout, {text::kConfirm});
         std::string answer;
@@ -153,15 +172,15 @@ int main(int argc, char** argv) {
         PromptAndWait();
         return 1;
     }
-    if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder)) {
+    RunTally tally;
+    if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder, tally)) {
         platform::WriteLine(stdout, {text::kStopped});
         PromptAndWait();
         return 0;
     }
-    RunTally tally;
     ConvertShowingProgress(sourceFolder, destinationFolder, tally);
     WriteSummary(tally);
     PromptAndWait();
     platform::RestoreTitle();
-    return tally.failed > 0 || tally.failedFolders > 0 ? 1 : 0;
+    return tally.failed > 0 || tally.failedFolders > 0 || tally.destinationFull ? 1 : 0;
 }

@@ -14,7 +14,17 @@ namespace platform {
 extern const char kSeparator;
 
 // Why an operation failed, in the few classes the console messages tell apart.
-enum class IoError { None, NotFound, AccessDenied, DiskFull, NameTooLong, NotAFile, AlreadyExists, Other };
+enum class IoError {
+    None,
+    NotFound,
+    AccessDenied,
+    DiskFull,
+    FileTooLarge,  // for the file system (FAT32 holds at most 4 GiB a file), not for the space left
+    NameTooLong,
+    NotAFile,
+    AlreadyExists,
+    Other
+};
 
 // Device and file number: equal identities name the same file or folder.
 struct FileIdentity {
@@ -23,6 +33,14 @@ struct FileIdentity {
     bool operator==(const FileIdentity& other) const {
         return device == other.device && file == other.file;
     }
+};
+
+// What tells that a file changed: its size and its last write time, in the
+// platform's own units.
+struct FileState {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileState& other) const { return size == other.size && modified == other.modified; }
 };
 
 struct DirectoryEntry {
@@ -46,8 +64,10 @@ std::uint64_t EntrySize(DirectorySearch& search, const DirectoryEntry& entry);
 // A clock in milliseconds that only goes forward, for the console's title.
 std::uint64_t Milliseconds();
 
-// Creates a folder; failure (an existing folder included) is the caller's to ignore.
-void CreateFolder(const std::string& path);
+// Creates a folder; AlreadyExists when something is at the path.
+IoError CreateFolder(const std::string& path);
+// The bytes the user may still write on the disk that holds the folder.
+bool FreeSpace(const std::string& folder, std::uint64_t& bytes);
 
 bool IsFolder(const std::string& path);
 // True when the path opens for reading, is not a folder and holds a byte other
@@ -63,8 +83,10 @@ struct FileHandle {
     std::intptr_t value = -1;
 };
 
-// Opens a regular file for reading; gives its identity and its size in bytes.
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, std::uint64_t& size);
+// Opens a regular file for reading; gives its identity, its size and its last write time.
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state);
+// The size and last write time of an open file, as they are now.
+IoError StateOf(FileHandle file, FileState& state);
 // Reads up to capacity bytes; count 0 means end of file.
 IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count);
 // Creates a file that did not exist. With Replace, a leftover of that name is

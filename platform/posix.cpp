@@ -10,6 +10,7 @@
 #include <langinfo.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,12 +37,19 @@ IoError FromErrno(int error) {
         case EPERM:
         case EROFS: return IoError::AccessDenied;
         case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return IoError::DiskFull;
+        case EDQUOT: return IoError::DiskFull;
+        case EFBIG: return IoError::FileTooLarge;
         case ENAMETOOLONG: return IoError::NameTooLong;
         case EEXIST: return IoError::AlreadyExists;
         default: return IoError::Other;
     }
+}
+
+FileState StateFromStat(const struct stat& status) {
+    FileState state;
+    state.size = static_cast<std::uint64_t>(status.st_size);
+    state.modified = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return state;
 }
 
 FileIdentity IdentityFromStat(const struct stat& status) {
@@ -188,8 +196,15 @@ std::uint64_t Milliseconds() {
     return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
 }
 
-void CreateFolder(const std::string& path) {
-    (void)mkdir(path.c_str(), 0777);
+IoError CreateFolder(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0 ? IoError::None : FromErrno(errno);
+}
+
+bool FreeSpace(const std::string& folder, std::uint64_t& bytes) {
+    struct statvfs fileSystem;
+    if (statvfs(folder.c_str(), &fileSystem) != 0) return false;
+    bytes = static_cast<std::uint64_t>(fileSystem.f_bavail) * fileSystem.f_frsize;
+    return true;
 }
 
 bool IsFolder(const std::string& path) {
@@ -258,7 +273,7 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
     return complete;
 }
 
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, std::uint64_t& size) {
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return FromErrno(errno);
     struct stat status;
@@ -267,8 +282,15 @@ IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& 
         return IoError::NotAFile;
     }
     identity = IdentityFromStat(status);
-    size = static_cast<std::uint64_t>(status.st_size);
+    state = StateFromStat(status);
     file.value = descriptor;
+    return IoError::None;
+}
+
+IoError StateOf(FileHandle file, FileState& state) {
+    struct stat status;
+    if (fstat(static_cast<int>(file.value), &status) != 0) return FromErrno(errno);
+    state = StateFromStat(status);
     return IoError::None;
 }
 

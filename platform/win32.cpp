@@ -39,6 +39,7 @@ IoError FromLastError() {
         case ERROR_WRITE_PROTECT: return IoError::AccessDenied;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL: return IoError::DiskFull;
+        case ERROR_FILE_TOO_LARGE: return IoError::FileTooLarge;
         case ERROR_FILENAME_EXCED_RANGE:
         case ERROR_BUFFER_OVERFLOW: return IoError::NameTooLong;
         case ERROR_FILE_EXISTS:
@@ -77,6 +78,15 @@ FileIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& informati
     identity.device = information.dwVolumeSerialNumber;
     identity.file = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     return identity;
+}
+
+FileState StateFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
+    FileState state;
+    state.size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    state.modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime)
+                                                << 32) |
+                                               information.ftLastWriteTime.dwLowDateTime);
+    return state;
 }
 
 bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullptr) {
@@ -192,12 +202,29 @@ void RenderPieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces,
     rendered.append(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
 }
 
+// A stream that is no console gets one WriteFile for all of it, with the
+// line ends of the C runtime's text mode: through the C runtime, the NUL
+// device, which it takes for a character device, would get a call a byte.
 void WriteRendered(std::FILE* stream, const std::string& rendered) {
     std::fflush(stream);
     HANDLE console = ConsoleOf(stream);
     if (console == nullptr) {
-        std::fwrite(rendered.data(), 1, rendered.size(), stream);
-        std::fflush(stream);
+        std::string bytes;
+        bytes.reserve(rendered.size() + rendered.size() / 16);
+        for (char byte : rendered) {
+            if (byte == '\n') bytes += '\r';
+            bytes += byte;
+        }
+        auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+        const char* left = bytes.data();
+        std::size_t leftCount = bytes.size();
+        while (leftCount > 0 && file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            DWORD wanted = leftCount > 0x40000000 ? 0x40000000 : static_cast<DWORD>(leftCount);
+            if (!WriteFile(file, left, wanted, &written, nullptr) || written == 0) break;
+            left += written;
+            leftCount -= written;
+        }
         return;
     }
     std::wstring line(rendered.size() / sizeof(wchar_t), L'\0');
@@ -321,8 +348,16 @@ std::uint64_t Milliseconds() {
     return GetTickCount64();
 }
 
-void CreateFolder(const std::string& path) {
-    if (FitsAnsiPath(path)) (void)CreateDirectoryA(path.c_str(), nullptr);
+IoError CreateFolder(const std::string& path) {
+    if (!FitsAnsiPath(path)) return RefuseLongPath();
+    return CreateDirectoryA(path.c_str(), nullptr) ? IoError::None : FromLastError();
+}
+
+bool FreeSpace(const std::string& folder, std::uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!FitsAnsiPath(folder) || !GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
 }
 
 bool IsFolder(const std::string& path) {
@@ -357,9 +392,9 @@ bool ReadsOtherThanNul(FileHandle file, std::uint64_t size) {
 bool OpensWithContent(const std::string& path) {
     FileHandle file;
     FileIdentity identity;
-    std::uint64_t size = 0;
-    if (OpenForReading(path, file, identity, size) != IoError::None) return false;
-    bool content = size > 0 && ReadsOtherThanNul(file, size);
+    FileState state;
+    if (OpenForReading(path, file, identity, state) != IoError::None) return false;
+    bool content = state.size > 0 && ReadsOtherThanNul(file, state.size);
     CloseFile(file);
     return content;
 }
@@ -391,7 +426,7 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
     return true;
 }
 
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, std::uint64_t& size) {
+IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -403,8 +438,15 @@ IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& 
         return IoError::NotAFile;
     }
     identity = IdentityFromInformation(information);
-    size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    state = StateFromInformation(information);
     file.value = reinterpret_cast<std::intptr_t>(handle);
+    return IoError::None;
+}
+
+IoError StateOf(FileHandle file, FileState& state) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.value), &information)) return FromLastError();
+    state = StateFromInformation(information);
     return IoError::None;
 }
 

@@ -1,4 +1,4 @@
-#include "walk/progress.h"
+#include "run/progress.h"
 
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -9,13 +9,6 @@ namespace {
 // The walk must have gone on this long before its rate says much.
 constexpr std::uint64_t kEstimateAfter = 3000;
 constexpr std::uint64_t kTitleInterval = 250;
-
-// 1234567 as "1,234,567".
-std::string Grouped(long long number) {
-    std::string digits = std::to_string(number);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
-}
 
 // "1時間5分", "2分3秒" or "40秒".
 std::string Duration(std::uint64_t seconds) {
@@ -46,6 +39,17 @@ std::string Counts(long long done, long long counted) {
 
 }  // namespace
 
+std::string Grouped(long long number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+    std::uint64_t tenths = (bytes + 50000) / 100000;
+    return Grouped(static_cast<long long>(tenths / 10)) + "." + std::to_string(tenths % 10) + " MB";
+}
+
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now) {
     long long counted = Counted(progress, done);
     long long share = counted == 0 ? 100 : done * 100 / counted;
@@ -59,8 +63,11 @@ std::string RunningTitle(const RunProgress& progress, long long done, std::uint6
     return title;
 }
 
-std::string EndTitle(const RunProgress& progress, bool stopped, std::uint64_t now) {
-    return text::kTitleName + std::string(stopped ? text::kTitleStopped : text::kTitleComplete) +
+std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now) {
+    const char* ending = end == RunEnd::Complete    ? text::kTitleComplete
+                         : end == RunEnd::BrokenLog ? text::kTitleStopped
+                                                    : text::kTitleFull;
+    return text::kTitleName + std::string(ending) +
            Counts(progress.threadsMet, Counted(progress, progress.threadsMet)) + text::kTitleTook +
            Duration((now - progress.startedAt) / 1000);
 }

@@ -8,6 +8,10 @@
 
 struct RunProgress {
     bool shown = false;  // there is a title to show it in; else nothing is counted
+    bool counted = false;
+    bool countToConvert = false;  // the count also looks for each thread's index, for the dialogue
+    long long threadsToConvert = 0;  // of those counted, the threads without an index
+    std::uint64_t bytesToConvert = 0;
     long long threadsCounted = 0;
     std::uint64_t bytesCounted = 0;
     std::vector<std::uint32_t> threadBytes;  // each counted thread's size (at most 4 GiB), in the walk's order
@@ -19,14 +23,20 @@ struct RunProgress {
     std::uint64_t shownAt = 0;
 };
 
+// 1234567 as "1,234,567".
+std::string Grouped(long long number);
+// Bytes in megabytes of 1,000,000, with one decimal: "1,234.5 MB".
+std::string Megabytes(std::uint64_t bytes);
+
 // The title while the walk goes on, with `done` threads whose lines are out:
 // the threads done and counted, the share done and, once the walk has gone
 // on for a few seconds, the time left, from the bytes copied and the time
 // spent. Shift_JIS text.
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now);
-// The title when the walk has ended, or stopped at a broken title: the
-// threads met and counted and the time the run took.
-std::string EndTitle(const RunProgress& progress, bool stopped, std::uint64_t now);
+enum class RunEnd { Complete, BrokenLog, DestinationFull };
+// The title when the walk has ended, or stopped at a broken title or a full
+// destination: the threads met and counted and the time the run took.
+std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now);
 
 // Counts the threads met and their bytes, and shows the title when a group
 // has just committed, at most a few times a second.

@@ -98,10 +98,30 @@ def shows_folders(source, destination):
             utf8("TessivaのLogフォルダ（ここに書き込みます）: " + e2e.native(destination)) + b"\r\n")
 
 
+def shows_what_fits(threads, size):
+    """The dialogue's line of the threads to convert and their bytes, and the
+    start of the line of the space left."""
+    return (utf8(f"変換するスレッド: {threads}件、{size / 1e6:,.1f} MB\r\n") +
+            utf8("TessivaのLogフォルダのディスクの空き: "))
+
+
+NOT_ENOUGH = utf8("空きが足りません。いっぱいになったところで止まります。空きを作ってからもう一度実行すれば、残りを移行します\r\n")
+
+
+def sample_bytes():
+    return sum(len(e2e.read(os.path.join(e2e.EXAMPLES, rel))) for rel in e2e.EXAMPLE_THREADS)
+
+
+POSIX_TESTS = ("test_title_shows_the_progress_and_the_end_then_the_title_before",
+               "test_title_is_decided_by_standard_error_alone")
+
+
 class Console(unittest.TestCase):
     def setUp(self):
-        if WINE is None and self._testMethodName != "test_title_shows_the_progress_and_the_end_then_the_title_before":
+        if WINE is None and self._testMethodName not in POSIX_TESTS:
             self.skipTest("the Windows program's console")
+        if WINE is not None and self._testMethodName == "test_title_is_decided_by_standard_error_alone":
+            self.skipTest("a Windows console has one title, whichever stream is on it")
         self.work = tempfile.TemporaryDirectory()
         self.destination = os.path.join(self.work.name, "tessiva")
         os.makedirs(self.destination)
@@ -134,10 +154,30 @@ class Console(unittest.TestCase):
         source = os.path.abspath(e2e.EXAMPLES)
         status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
         self.assertEqual((status, answered), (0, 2), shown)
-        self.assertIn(shows_folders(source, self.destination) + CONFIRM + b"\r\n", shown)
+        self.assertRegex(shown, re.escape(shows_folders(source, self.destination) +
+                                          shows_what_fits(len(e2e.EXAMPLE_THREADS), sample_bytes())) +
+                         rb"[\d,]+\.\d MB\r\n" + re.escape(CONFIRM + b"\r\n"))
         self.assertIn(utf8("やめました。何も書き込んでいません\r\n") + PROMPT, shown)
         self.assertNotIn(utf8("変換中:"), shown)
         self.assertEqual(os.listdir(self.destination), [])
+
+    def test_dialogue_says_when_the_threads_will_not_fit(self):
+        # 3 MB of threads for a disk with 1 MB free; a thread indexed already
+        # is not counted.
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        source = os.path.join(self.work.name, "morvo")
+        for number in range(3):
+            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1000000)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.destination], check=True)
+        try:
+            e2e.write(os.path.join(self.destination, "h", "b", "2.idx"), b"x")
+            status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
+        finally:
+            subprocess.run(["umount", self.destination], check=False)
+        self.assertEqual((status, answered), (0, 2), shown)
+        self.assertRegex(shown, re.escape(shows_what_fits(2, 2 * 1000016)) + rb"[\d,]+\.\d MB\r\n" +
+                         re.escape(NOT_ENOUGH + CONFIRM))
 
     def test_path_the_code_page_cannot_hold_is_asked_again_and_empty_answer_gives_the_usage(self):
         refused = utf8("このパスには、このツールで扱えない文字が含まれています。フォルダの名前を変えてから、もう一度指定してください")
@@ -209,6 +249,38 @@ class Console(unittest.TestCase):
         piped = subprocess.run([TOOL, source, self.destination], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT, env=env, timeout=60)
         self.assertEqual(TITLE.sub(b"", without_controls(shown)), piped.stdout)
+
+
+    def test_title_is_decided_by_standard_error_alone(self):
+        source = os.path.abspath(e2e.EXAMPLES)
+        env = dict(os.environ, **e2e.STAMP_ZONE)
+        for stream in ("stderr", "stdout"):
+            destination = os.path.join(self.work.name, stream)
+            os.makedirs(destination)
+            master, slave = pty.openpty()
+            with open(os.path.join(self.work.name, "other"), "w+b") as other:
+                streams = {"stdout": other, "stderr": slave} if stream == "stderr" else {"stdout": slave,
+                                                                                          "stderr": other}
+                tool = subprocess.Popen([TOOL, source, destination], stdin=subprocess.DEVNULL, env=env, **streams)
+                os.close(slave)
+                shown = b""
+                while True:
+                    try:
+                        chunk = os.read(master, 65536)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                self.assertEqual(tool.wait(), 0)
+                os.close(master)
+                other.seek(0)
+                written = other.read()
+            if stream == "stderr":
+                self.assertRegex(shown, rb"\x1b\]0;morvo2tessiva ", "standard error alone on a terminal: no title")
+            else:
+                self.assertNotIn(b"\x1b", written, "standard error to a file got a title")
+                self.assertNotIn(b"\x1b", shown)
 
 
 if __name__ == "__main__":

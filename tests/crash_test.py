@@ -6,9 +6,11 @@ that a failed thread leaves nothing of its copy behind."""
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -21,6 +23,8 @@ CHANGING_CALLS = ["openat", "open", "creat", "write", "pwrite64", "writev", "clo
                   "fdatasync", "syncfs"]
 # Where syncfs fails, each copy is flushed on its own.
 WITHOUT_SYNCFS = ["--inject=syncfs:error=EIO"]
+FULL = e2e.sj("TessivaのLogフォルダのディスクがいっぱいになったため、ここで止めました。"
+              "空きを作ってからもう一度実行すれば、残りを移行します\n")
 
 
 def build_source(source):
@@ -166,11 +170,163 @@ class InjectedFailures(unittest.TestCase):
                 continue
             self.assertIn("移行しませんでした".encode("cp932"), done.stderr, context + "the failure was not reported")
             self.assertEqual(done.returncode, 1, context)
+            # A full destination stops the run after the thread; any other failure does not.
+            self.assertEqual(FULL in done.stderr, call == "write", context)
             self.check_consistent(context)
             self.check_nothing_left_of_failed_copies(done.stderr, context, replaced=call == "fsync")
             self.finish_and_compare(context)
         print(f"\nfailure points: {len(points)}", file=sys.stderr)
         self.assertGreater(len(points), 10)
+
+
+def trace_writes(source, destination, work):
+    """The copies of a traced run in the order their first write came, each
+    with the number of that write among all the run's writes."""
+    log = os.path.join(work, "writes.trace")
+    subprocess.run(["strace", "-y", "-o", log, "-e", "trace=write", e2e.TOOL, source, destination],
+                   stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=120)
+    first = {}
+    with open(log, errors="replace") as trace:
+        for number, line in enumerate(trace, 1):
+            match = re.match(r"write\(\d+<([^>]*\.dat)>", line)
+            if match and match.group(1) not in first:
+                first[match.group(1)] = number
+    return first
+
+
+class FullDisk(unittest.TestCase):
+    """A destination that fills up: the threads that fit are converted, the
+    run stops at the first that does not with one line, nothing of that
+    thread is left, and one more run with room completes the tree."""
+
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.source = os.path.join(self.work.name, "morvo")
+        self.destination = os.path.join(self.work.name, "tessiva")
+        body = b"n<><>2004/05/10 12:34:56<>" + b"b" * 170 + b"<>\n"
+        for number in range(300):
+            e2e.write(os.path.join(self.source, f"h/b/{1000 + number}.dat"), b"x<>t%d\n" % number + body * 100)
+        reference = os.path.join(self.work.name, "reference")
+        os.makedirs(reference)
+        rc, out, _ = e2e.run(self.source, reference)
+        assert rc == 0
+        self.reference = e2e.files_below(reference)
+        self.order = e2e.walk_order(out, self.source)
+
+    def tearDown(self):
+        self.work.cleanup()
+
+    def check_stopped(self, done, converted):
+        """The threads before the one that did not fit are converted whole;
+        nothing of it or of any later thread is left."""
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(FULL, done.stderr)
+        self.assertIn(e2e.sj(" (ディスクがいっぱいです)\n"), done.stderr)
+        self.assertEqual(done.stdout.count(e2e.sj("変換中:")), converted + 1)
+        expected = {}
+        for rel in self.order[:converted]:
+            expected[rel] = self.reference[rel]
+            expected[rel[:-4] + ".idx"] = self.reference[rel[:-4] + ".idx"]
+        self.assertEqual(e2e.files_below(self.destination), expected)
+
+    def finish(self):
+        rc, _, err = e2e.run(self.source, self.destination)
+        self.assertEqual(rc, 0, err.decode("cp932", "replace"))
+        self.assertEqual(e2e.files_below(self.destination), self.reference)
+
+    def test_no_space_at_a_thread_after_the_first_group(self):
+        os.makedirs(self.destination)
+        first_writes = trace_writes(self.source, self.destination, self.work.name)
+        shutil.rmtree(self.destination)
+        os.makedirs(self.destination)
+        failing = 200  # in the second group of 128
+        when = first_writes[os.path.join(self.destination, self.order[failing])]
+        done = strace([f"--inject=write:error=ENOSPC:when={when}"], self.source, self.destination)
+        self.check_stopped(done, failing)
+        self.finish()
+
+    def test_file_too_large_fails_that_thread_alone(self):
+        os.makedirs(self.destination)
+        first_writes = trace_writes(self.source, self.destination, self.work.name)
+        shutil.rmtree(self.destination)
+        os.makedirs(self.destination)
+        when = first_writes[os.path.join(self.destination, self.order[10])]
+        done = strace([f"--inject=write:error=EFBIG:when={when}"], self.source, self.destination)
+        self.assertEqual(done.returncode, 1)
+        self.assertNotIn(FULL, done.stderr)
+        self.assertIn(e2e.sj(" (このディスクには大きすぎるファイルです)\n"), done.stderr)
+        files = e2e.files_below(self.destination)
+        self.assertEqual(len(files), 2 * 299)
+        self.assertNotIn(self.order[10], files)
+        self.finish()
+
+    def test_a_real_small_file_system_fills_up(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        os.makedirs(self.destination)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", self.destination], check=True)
+        try:
+            done = subprocess.run([e2e.TOOL, self.source, self.destination], stdin=subprocess.DEVNULL,
+                                  capture_output=True, env=TRACED_ENV, timeout=120)
+            converted = done.stdout.count(e2e.sj("を移行しました"))
+            self.assertGreater(converted, 128, "the first group fits")
+            self.check_stopped(done, converted)
+            subprocess.run(["mount", "-o", "remount,size=64m", self.destination], check=True)
+            self.finish()
+        finally:
+            subprocess.run(["umount", self.destination], check=False)
+
+
+class ChangingSource(unittest.TestCase):
+    def test_a_thread_changed_while_it_is_copied_waits_for_the_next_run(self):
+        # The tool is stopped at the first read of a thread, once it has the
+        # thread open; a post is appended, and the tool goes on.
+        with tempfile.TemporaryDirectory() as work:
+            source = os.path.join(work, "morvo")
+            destination = os.path.join(work, "tessiva")
+            build_source(source)
+            thread = os.path.join(source, "h1/news/3.dat")
+            reads = [path for call, path in traced_calls(source, destination, ["read"])]
+            when = reads.index(thread) + 1
+            prepare_destination(destination)
+            tracer = subprocess.Popen(["strace", "-o", "/dev/null", f"--inject=read:signal=STOP:when={when}", e2e.TOOL,
+                                       source, destination], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, env=TRACED_ENV)
+            tool = holding_open(tracer, thread)
+            with open(thread, "ab") as f:
+                f.write(b"n<>m<>2004/05/11 01:02:03<>appended<>\n")
+            while tracer.poll() is None:  # the tool may not have stopped yet: SIGCONT until it ends
+                os.kill(tool, signal.SIGCONT)
+                time.sleep(0.05)
+            out, err = tracer.communicate()
+            self.assertEqual(tracer.returncode, 1, err.decode("cp932", "replace"))
+            self.assertIn(e2e.sj("コピーしている間にスレッドファイルが書き換えられたため、移行しませんでした: ") +
+                          thread.encode() + e2e.sj(" (次に実行したときに移行します)\n"), err)
+            self.assertNotIn("h1/news/3.dat", e2e.files_below(destination))
+            self.assertNotIn("h1/news/3.idx", e2e.files_below(destination))
+            reference = os.path.join(work, "reference")
+            prepare_destination(reference)
+            self.assertEqual(e2e.run(source, reference)[0], 0)
+            self.assertEqual(e2e.run(source, destination)[0], 0)
+            self.assertEqual(e2e.files_below(destination), e2e.files_below(reference))
+            self.assertIn(b"appended", e2e.files_below(destination)["h1/news/3.dat"])
+
+
+def holding_open(tracer, path):
+    """The traced tool's process id, once it has the file open."""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        for task in os.listdir(f"/proc/{tracer.pid}/task"):
+            with open(f"/proc/{tracer.pid}/task/{task}/children") as f:
+                for child in f.read().split():
+                    try:
+                        opened = [os.readlink(f"/proc/{child}/fd/{fd}") for fd in os.listdir(f"/proc/{child}/fd")]
+                    except OSError:
+                        continue
+                    if path in opened:
+                        return int(child)
+        time.sleep(0.01)
+    raise AssertionError("the tool never opened " + path)
 
 
 class Groups(unittest.TestCase):

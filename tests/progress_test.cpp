@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "walk/progress.h"
+#include "run/progress.h"
 
 namespace {
 
@@ -42,14 +42,30 @@ TEST(EndTitle, SaysHowTheRunEndedAndHowLongItTook) {
     RunProgress progress = Halfway();
     progress.threadsMet = 5000;
     // morvo2tessiva 完了 5,000/5,000 スレッド 所要時間 1分23秒
-    EXPECT_EQ(EndTitle(progress, false, 83999),
+    EXPECT_EQ(EndTitle(progress, RunEnd::Complete, 83999),
               "morvo2tessiva \212\256\227\271 5,000/5,000 \203X\203\214\203b\203h \217\212\227v\216\236\212\324 "
               "1\225\25223\225b");
     // morvo2tessiva 壊れたログで停止 1,234/5,000 スレッド 所要時間 1時間2分
     progress.threadsMet = 1234;
-    EXPECT_EQ(EndTitle(progress, true, 3725000),
+    EXPECT_EQ(EndTitle(progress, RunEnd::BrokenLog, 3725000),
               "morvo2tessiva \211\363\202\352\202\275\203\215\203O\202\305\222\342\216~ 1,234/5,000 "
               "\203X\203\214\203b\203h \217\212\227v\216\236\212\324 1\216\236\212\3242\225\252");
+    // morvo2tessiva ディスクがいっぱいで停止 1,234/5,000 スレッド 所要時間 5秒
+    EXPECT_EQ(EndTitle(progress, RunEnd::DestinationFull, 5000),
+              "morvo2tessiva \203f\203B\203X\203N\202\252\202\242\202\301\202\317\202\242\202\305\222\342\216~ "
+              "1,234/5,000 \203X\203\214\203b\203h \217\212\227v\216\236\212\324 5\225b");
+}
+
+// Threads that appeared after the count are counted as they come: the share
+// never passes 100 %.
+TEST(RunningTitle, NeverShowsMoreDoneThanCounted) {
+    RunProgress progress = Halfway();
+    // morvo2tessiva 7,000/7,000 スレッド (100%)
+    EXPECT_EQ(RunningTitle(progress, 7000, 2000), "morvo2tessiva 7,000/7,000 \203X\203\214\203b\203h (100%)");
+    progress.threadsMet = 7000;
+    // morvo2tessiva 完了 7,000/7,000 スレッド 所要時間 1秒
+    EXPECT_EQ(EndTitle(progress, RunEnd::Complete, 1000),
+              "morvo2tessiva \212\256\227\271 7,000/7,000 \203X\203\214\203b\203h \217\212\227v\216\236\212\324 1\225b");
 }
 
 }  // namespace

@@ -34,9 +34,9 @@ platform::FileHandle OpenInput(const std::string& bytes) {
     WriteFile(path, bytes);
     platform::FileHandle file;
     platform::FileIdentity identity;
-    std::uint64_t size = 0;
-    EXPECT_EQ(platform::OpenForReading(path, file, identity, size), platform::IoError::None);
-    EXPECT_EQ(size, bytes.size());
+    platform::FileState state;
+    EXPECT_EQ(platform::OpenForReading(path, file, identity, state), platform::IoError::None);
+    EXPECT_EQ(state.size, bytes.size());
     return file;
 }
 

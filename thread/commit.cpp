@@ -99,6 +99,9 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
     for (std::size_t i = threads.size(); i-- > 0;) {
         const PendingThread& thread = threads[i];
         const Outcome& outcome = outcomes[i];
+        if (outcome.copyError == IoError::DiskFull || outcome.indexError == IoError::DiskFull) {
+            tally.destinationFull = true;
+        }
         if (outcome.copyError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kCopyUnwritable,
                             thread.destinationFile, CauseText(outcome.copyError), tally);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "walk/walk.h"
+#include "run/run.h"
 
 struct ThreadLocations {
     std::string stem;

@@ -14,6 +14,7 @@ const char* CauseText(IoError error) {
         case IoError::NotFound: return text::kCauseNotFound;
         case IoError::AccessDenied: return text::kCauseAccessDenied;
         case IoError::DiskFull: return text::kCauseDiskFull;
+        case IoError::FileTooLarge: return text::kCauseFileTooLarge;
         case IoError::NameTooLong: return text::kCauseNameTooLong;
         case IoError::NotAFile: return text::kCauseNotAFile;
         default: return text::kCauseOther;
@@ -22,15 +23,40 @@ const char* CauseText(IoError error) {
 
 namespace {
 
-void ReportThreadFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
-    ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
-}
-
 // The copy being written: its file and the name it is written under.
 struct Copy {
     platform::FileHandle file;
     std::string writtenFile;
 };
+
+// A full destination also stops the walk once the thread is reported: every
+// later thread would fail the same way.
+void ReportThreadFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
+    ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
+    if (error == IoError::DiskFull) tally.destinationFull = true;
+}
+
+// The thread file being read: its size and last write time before the first
+// read tell whether the reader changed it while it was copied.
+struct Source {
+    const std::string& path;
+    platform::FileHandle file;
+    platform::FileIdentity identity;
+    platform::FileState state;
+};
+
+// Whether the thread file is as it was before the first read. One the reader
+// appended to while it was copied may have been copied up to the middle of a
+// post, which would then be counted and indexed for ever.
+bool Unchanged(const Source& source) {
+    platform::FileState now;
+    return platform::StateOf(source.file, now) == IoError::None && now == source.state;
+}
+
+void DropCopy(Copy& copy) {
+    platform::CloseFile(copy.file);
+    platform::RemoveFile(copy.writtenFile);
+}
 
 // Creates the file the copy is written to. With nothing at its place, that is
 // the place itself: until its index exists, a later run takes the copy for
@@ -74,16 +100,15 @@ void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, 
 
 // Writes the copy and the index record and puts the thread, both still open,
 // into the group; the source is the caller's to close.
-ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle source, Copy& copy,
-                             const std::string& destinationFile, const ThreadLocations& locations,
-                             TransferBuffers& buffers, ThreadGroup& group, RunTally& tally) {
+ConvertResult TransferThread(const Source& source, Copy& copy, const std::string& destinationFile,
+                             const ThreadLocations& locations, TransferBuffers& buffers, ThreadGroup& group,
+                             RunTally& tally) {
     ThreadSummary summary;
     summary.url = locations.url;
-    CopyResult copied = CopyLines(source, copy.file, buffers, summary);
+    CopyResult copied = CopyLines(source.file, copy.file, buffers, summary);
     if (copied.readError != IoError::None) {
-        platform::CloseFile(copy.file);
-        platform::RemoveFile(copy.writtenFile);
-        ReportThreadFailure(text::kSourceUnreadable, sourceFile, copied.readError, tally);
+        DropCopy(copy);
+        ReportThreadFailure(text::kSourceUnreadable, source.path, copied.readError, tally);
         return Continue;
     }
     if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
@@ -91,11 +116,15 @@ ConvertResult TransferThread(const std::string& sourceFile, platform::FileHandle
         CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
         return copied.brokenTitle ? Abort : Continue;
     }
+    if (!Unchanged(source)) {
+        DropCopy(copy);
+        ReportFailure(FailedItem::Thread, text::kSourceChanged, source.path, text::kCauseSourceChanged, tally);
+        return Continue;
+    }
     WrittenIndex index;
     IoError indexError = WriteIndexRecord(locations.indexFile, summary, index);
     if (indexError != IoError::None) {
-        platform::CloseFile(copy.file);
-        platform::RemoveFile(copy.writtenFile);
+        DropCopy(copy);
         ReportThreadFailure(text::kIndexUnwritable, locations.indexFile, indexError, tally);
         return Continue;
     }
@@ -135,25 +164,23 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
         ++tally.passedOver;
         return Continue;
     }
-    platform::FileHandle source;
-    platform::FileIdentity sourceIdentity;
-    std::uint64_t sourceBytes = 0;
-    IoError error = platform::OpenForReading(sourceFile, source, sourceIdentity, sourceBytes);
+    Source source{sourceFile, {}, {}, {}};
+    IoError error = platform::OpenForReading(sourceFile, source.file, source.identity, source.state);
     if (error != IoError::None) {
         ReportThreadFailure(text::kSourceUnreadable, sourceFile, error, tally);
         return Continue;
     }
     // A thread that would take the group past its bytes commits the group
     // first, which also shows this thread's progress line before a long copy.
-    if (group.sourceBytes + sourceBytes > kGroupBytes) CommitGroup(group, tally);
+    if (group.sourceBytes + source.state.size > kGroupBytes) CommitGroup(group, tally);
     group.threads.reserve(GroupThreads());
     Copy copy;
     ConvertResult result = Continue;
-    if (StartCopy(destinationFile, sourceIdentity, copy, tally)) {
-        result = TransferThread(sourceFile, source, copy, destinationFile, locations, buffers, group, tally);
-        group.sourceBytes += sourceBytes;
+    if (!tally.destinationFull && StartCopy(destinationFile, source.identity, copy, tally)) {
+        result = TransferThread(source, copy, destinationFile, locations, buffers, group, tally);
+        group.sourceBytes += source.state.size;
     }
-    platform::CloseFile(source);
+    platform::CloseFile(source.file);
     if (group.threads.size() >= GroupThreads() || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
-    return result;
+    return tally.destinationFull ? Abort : result;
 }

@@ -99,7 +99,13 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
         platform::WriteLine(stderr, {refusal, platform::AsPath(childSource)});
         return false;
     }
-    platform::CreateFolder(childDestination);
+    // A full disk stops the walk as a thread's copy would; any other failure
+    // shows in the copies of the folder's threads.
+    if (platform::CreateFolder(childDestination) == platform::IoError::DiskFull) {
+        ReportFailure(FailedItem::Folder, text::kFolderUnwritable, childDestination, text::kCauseDiskFull, tally);
+        tally.destinationFull = true;
+        return false;
+    }
     if (LeadsIntoSource(childDestination)) {
         ReportFailure(FailedItem::Folder, text::kFolderIntoSource, childDestination, "", tally);
         return false;
@@ -126,6 +132,10 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
         ++progress.threadsCounted;
         progress.bytesCounted += size;
         progress.threadBytes.push_back(size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size));
+        if (progress.countToConvert && !IsIndexed(IndexFileOf(Join(destinationFolder, entry.name)))) {
+            ++progress.threadsToConvert;
+            progress.bytesToConvert += size;
+        }
     }
     platform::CloseSearch(search);
     for (const std::string& name : folders) {
@@ -150,7 +160,10 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         std::string childSource = Join(sourceFolder, entry.name);
         std::string childDestination = Join(destinationFolder, entry.name);
         FileIdentity childIdentity;
-        if (!MayDescend(childSource, childDestination, childIdentity)) continue;
+        if (!MayDescend(childSource, childDestination, childIdentity)) {
+            if (tally.destinationFull) result = Abort;
+            continue;
+        }
         sourceChain.push_back(childIdentity);
         result = ConvertTree(childSource, childDestination);
         sourceChain.pop_back();
@@ -158,25 +171,6 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
     platform::CloseSearch(search);
     return result;
 }
-
-}  // namespace
-
-void ReportFailure(FailedItem item, const char* message, const std::string& path, const char* cause,
-                   RunTally& tally) {
-    platform::WriteLine(stderr, {message, platform::AsPath(path), cause});
-    ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
-    tally.failures.push_back(Failure{message, path, cause});
-}
-
-void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
-                     const std::string& path, const char* cause, RunTally& tally) {
-    platform::HoldLineAt(linePosition, stderr, {message, platform::AsPath(path), cause});
-    ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
-    tally.failures.insert(tally.failures.begin() + static_cast<std::ptrdiff_t>(failurePosition),
-                          Failure{message, path, cause});
-}
-
-namespace {
 
 Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRoot, RunTally& tally) {
     Walk walk{destinationRoot, {}, {}, {}, tally, {}, {}};
@@ -191,6 +185,7 @@ Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRo
 void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder,
                   const std::string& destinationRoot, RunTally& tally) {
     StartWalk(sourceFolder, destinationRoot, tally).CountThreads(sourceFolder, destinationFolder);
+    tally.progress.counted = true;
 }
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,

@@ -1,0 +1,40 @@
+// What a run reports, below the walk and the conversion of a thread, which
+// both report to it: how a step ended, the failures, and the counts for the
+// summary line and the exit status.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "run/progress.h"
+
+enum ConvertResult { Continue = 0, Abort = 1 };
+
+// A thread or folder that failed, as it was reported: the message, the path
+// and the cause (which may be empty).
+struct Failure {
+    const char* message;
+    std::string path;
+    const char* cause;
+};
+
+// What a run did, for the summary line and the exit status.
+struct RunTally {
+    long long migrated = 0;
+    long long passedOver = 0;
+    long long failed = 0;          // threads
+    long long failedFolders = 0;   // folders that could not be opened or were not walked
+    bool destinationFull = false;   // the run stopped there, as every later thread would fail
+    std::vector<Failure> failures;  // to be repeated before the summary
+    RunProgress progress;           // for the console's title
+};
+
+enum class FailedItem { Thread, Folder };
+// Reports a failure on standard error, counts it, and keeps it for the summary.
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const char* cause,
+                   RunTally& tally);
+// The same for a failure found after later lines were held: its line and its
+// record take the places they would have had when the thread was converted.
+void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
+                     const std::string& path, const char* cause, RunTally& tally);
