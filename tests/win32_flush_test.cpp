@@ -212,6 +212,18 @@ protected:
                "\r\n";
     }
 
+    // Each thread's copy and index record written without the disk's flush,
+    // each volume asked about its file system the first time.
+    static std::vector<std::string> NoSyncWrites(const std::vector<std::string>& order) {
+        std::vector<std::string> calls;
+        for (const std::string& thread : order) {
+            calls.push_back("filesystem " + CopyOf(thread));
+            calls.push_back("nosync " + CopyOf(thread));
+            calls.push_back("nosync " + IndexOf(thread));
+        }
+        return calls;
+    }
+
     // The names that follow a group's flush: the replaced copy moved and its
     // folder flushed, then the indices.
     std::vector<std::string> Names(const std::vector<std::string>& order) {
@@ -251,12 +263,7 @@ std::vector<std::string> Joined(std::vector<std::string> first, const std::vecto
 TEST_F(WindowsFlush, OneFlushForEachVolumeWhereTheNoSyncWriteWorks) {
     Convert();
     std::vector<std::string> order = Order();
-    std::vector<std::string> expected;
-    for (const std::string& thread : order) {
-        expected.push_back("filesystem " + CopyOf(thread));
-        expected.push_back("nosync " + CopyOf(thread));
-        expected.push_back("nosync " + IndexOf(thread));
-    }
+    std::vector<std::string> expected = NoSyncWrites(order);
     for (const std::string& thread : order) expected.push_back("flush " + CopyOf(thread));
     EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
     ExpectBothConverted(order);
@@ -300,12 +307,7 @@ TEST_F(WindowsFlush, FailedVolumeFlushFallsBackToEachFileAndFailsOnlyItsOwnFailu
     scene.flushFails = {"h/a/1.idx.m2t-tmp"};
     Convert();
     std::vector<std::string> order = Order();
-    std::vector<std::string> expected;
-    for (const std::string& thread : order) {
-        expected.push_back("filesystem " + CopyOf(thread));
-        expected.push_back("nosync " + CopyOf(thread));
-        expected.push_back("nosync " + IndexOf(thread));
-    }
+    std::vector<std::string> expected = NoSyncWrites(order);
     for (const std::string& thread : order) expected.push_back("flush " + CopyOf(thread));
     expected.push_back("flush h/a/1.dat");
     expected.push_back("flush h/a/1.idx.m2t-tmp");
@@ -332,12 +334,7 @@ TEST_F(WindowsFlush, FailedNoSyncWriteFlushesThatFileOnItsOwn) {
     scene.noSyncFails = {"h/b/2.dat.m2t-tmp"};
     Convert();
     std::vector<std::string> order = Order();
-    std::vector<std::string> expected;
-    for (const std::string& thread : order) {
-        expected.push_back("filesystem " + CopyOf(thread));
-        expected.push_back("nosync " + CopyOf(thread));
-        expected.push_back("nosync " + IndexOf(thread));
-    }
+    std::vector<std::string> expected = NoSyncWrites(order);
     for (const std::string& thread : order) expected.push_back("flush " + (thread == "1" ? CopyOf("1") : IndexOf("2")));
     expected.push_back("flush h/b/2.dat.m2t-tmp");
     EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
