@@ -62,7 +62,9 @@ void ConvertShowingProgress(const std::string& sourceFolder, const std::string& 
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }
     ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
-    RunEnd end = tally.destinationFull ? RunEnd::DestinationFull : result == Abort ? RunEnd::BrokenLog : RunEnd::Complete;
+    RunEnd end = tally.destinationFull ? RunEnd::DestinationFull
+                 : result == Abort      ? RunEnd::BrokenLog
+                                        : RunEnd::Complete;
     if (progress.shown) platform::SetTitle(EndTitle(progress, end, platform::Milliseconds()));
     if (tally.destinationFull) platform::WriteLine(stderr, {text::kDestinationFull});
 }

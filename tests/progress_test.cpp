@@ -65,7 +65,8 @@ TEST(RunningTitle, NeverShowsMoreDoneThanCounted) {
     progress.threadsMet = 7000;
     // morvo2tessiva 完了 7,000/7,000 スレッド 所要時間 1秒
     EXPECT_EQ(EndTitle(progress, RunEnd::Complete, 1000),
-              "morvo2tessiva \212\256\227\271 7,000/7,000 \203X\203\214\203b\203h \217\212\227v\216\236\212\324 1\225b");
+              "morvo2tessiva \212\256\227\271 7,000/7,000 \203X\203\214\203b\203h "
+              "\217\212\227v\216\236\212\324 1\225b");
 }
 
 }  // namespace
