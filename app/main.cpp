@@ -57,7 +57,8 @@ void ConvertShowingProgress(const std::string& sourceFolder, const std::string& 
     progress.startedAt = platform::Milliseconds();
     progress.shown = platform::StartTitle();
     if (progress.shown) {
-        if (!progress.counted) CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
+        // After the dialogue, its count serves the title too.
+        if (!progress.countToConvert) CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
         progress.walkStartedAt = platform::Milliseconds();
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }

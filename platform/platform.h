@@ -70,10 +70,6 @@ IoError CreateFolder(const std::string& path);
 bool FreeSpace(const std::string& folder, std::uint64_t& bytes);
 
 bool IsFolder(const std::string& path);
-// True when the path opens for reading, is not a folder and holds a byte other
-// than NUL: a file of NULs alone is what a cut can leave of one whose bytes
-// never reached the disk.
-bool OpensWithContent(const std::string& path);
 // Identity of what the path leads to, following links.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
 // Identity of the folder and of each of its ancestors up to the file system root.

@@ -212,37 +212,6 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-namespace {
-
-// Reads up to `size` bytes of the file and tells whether one is not NUL. A
-// file it cannot read is taken to hold something, so that it is left alone.
-bool ReadsOtherThanNul(int descriptor, std::uint64_t size) {
-    char buffer[512];
-    while (size > 0) {
-        ssize_t got = read(descriptor, buffer, size < sizeof buffer ? static_cast<std::size_t>(size) : sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return true;
-        if (got == 0) return false;
-        for (ssize_t i = 0; i < got; ++i) {
-            if (buffer[i] != '\0') return true;
-        }
-        size -= static_cast<std::uint64_t>(got);
-    }
-    return false;
-}
-
-}  // namespace
-
-bool OpensWithContent(const std::string& path) {
-    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) return false;
-    struct stat status;
-    bool content = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode) && status.st_size > 0 &&
-                   ReadsOtherThanNul(descriptor, static_cast<std::uint64_t>(status.st_size));
-    close(descriptor);
-    return content;
-}
-
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return false;

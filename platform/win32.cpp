@@ -215,15 +215,10 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
             if (byte == '\n') bytes += '\r';
             bytes += byte;
         }
-        auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-        const char* left = bytes.data();
-        std::size_t leftCount = bytes.size();
-        while (leftCount > 0 && file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            DWORD wanted = leftCount > 0x40000000 ? 0x40000000 : static_cast<DWORD>(leftCount);
-            if (!WriteFile(file, left, wanted, &written, nullptr) || written == 0) break;
-            left += written;
-            leftCount -= written;
+        FileHandle file;
+        file.value = _get_osfhandle(_fileno(stream));
+        if (file.value != reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
+            (void)WriteAll(file, bytes.data(), bytes.size());
         }
         return;
     }
@@ -364,39 +359,6 @@ bool IsFolder(const std::string& path) {
     if (!FitsAnsiPath(path)) return false;
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-namespace {
-
-// Reads up to `size` bytes of the file and tells whether one is not NUL. A
-// file it cannot read is taken to hold something, so that it is left alone.
-bool ReadsOtherThanNul(FileHandle file, std::uint64_t size) {
-    char buffer[512];
-    while (size > 0) {
-        std::size_t got = 0;
-        if (ReadSome(file, buffer, size < sizeof buffer ? static_cast<std::size_t>(size) : sizeof buffer, got) !=
-            IoError::None) {
-            return true;
-        }
-        if (got == 0) return false;
-        for (std::size_t i = 0; i < got; ++i) {
-            if (buffer[i] != '\0') return true;
-        }
-        size -= got;
-    }
-    return false;
-}
-
-}  // namespace
-
-bool OpensWithContent(const std::string& path) {
-    FileHandle file;
-    FileIdentity identity;
-    FileState state;
-    if (OpenForReading(path, file, identity, state) != IoError::None) return false;
-    bool content = state.size > 0 && ReadsOtherThanNul(file, state.size);
-    CloseFile(file);
-    return content;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {

@@ -8,8 +8,7 @@
 
 struct RunProgress {
     bool shown = false;  // there is a title to show it in; else nothing is counted
-    bool counted = false;
-    bool countToConvert = false;  // the count also looks for each thread's index, for the dialogue
+    bool countToConvert = false;  // the dialogue's count: it also looks for each thread's index
     long long threadsToConvert = 0;  // of those counted, the threads without an index
     std::uint64_t bytesToConvert = 0;
     long long threadsCounted = 0;

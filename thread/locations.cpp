@@ -27,9 +27,37 @@ ThreadLocations LocateThread(const std::string& destinationFile, const std::stri
     return locations;
 }
 
-// An empty index file, or one of NUL bytes alone, is what a power cut leaves
-// of an index whose bytes never reached the disk (neither this tool nor the
-// reader writes one), so it counts as none.
+namespace {
+
+// Reads up to `size` bytes of the file and tells whether one is not NUL. A
+// file it cannot read is taken to hold something, so that it is left alone.
+bool ReadsOtherThanNul(platform::FileHandle file, std::uint64_t size) {
+    char buffer[512];
+    while (size > 0) {
+        std::size_t got = 0;
+        std::size_t wanted = size < sizeof buffer ? static_cast<std::size_t>(size) : sizeof buffer;
+        if (platform::ReadSome(file, buffer, wanted, got) != platform::IoError::None) return true;
+        if (got == 0) return false;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\0') return true;
+        }
+        size -= got;
+    }
+    return false;
+}
+
+}  // namespace
+
+// An index that does not open as a file, an empty one, or one of NUL bytes
+// alone counts as none: the last two are what a power cut leaves of an index
+// whose bytes never reached the disk, and neither this tool nor the reader
+// writes one.
 bool IsIndexed(const std::string& indexFile) {
-    return platform::OpensWithContent(indexFile);
+    platform::FileHandle file;
+    platform::FileIdentity identity;
+    platform::FileState state;
+    if (platform::OpenForReading(indexFile, file, identity, state) != platform::IoError::None) return false;
+    bool indexed = state.size > 0 && ReadsOtherThanNul(file, state.size);
+    platform::CloseFile(file);
+    return indexed;
 }

@@ -185,7 +185,6 @@ Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRo
 void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder,
                   const std::string& destinationRoot, RunTally& tally) {
     StartWalk(sourceFolder, destinationRoot, tally).CountThreads(sourceFolder, destinationFolder);
-    tally.progress.counted = true;
 }
 
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
