@@ -6,24 +6,35 @@ namespace platform {
 
 namespace {
 
+// A held line is a stretch of `heldBytes`, which keeps every held line's
+// bytes one after another in the order they came: a group's lines cost no
+// allocation each, and their order is that of `held`.
 struct HeldLine {
     std::FILE* stream;
-    std::string rendered;
+    std::size_t start;
+    std::size_t size;
 };
 
 bool holding = false;
 std::vector<HeldLine> held;
+std::string heldBytes;
+
+HeldLine RenderHeld(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+    std::size_t start = heldBytes.size();
+    RenderPieces(stream, pieces, endLine, heldBytes);
+    return HeldLine{stream, start, heldBytes.size() - start};
+}
 
 }  // namespace
 
 void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+    if (holding) {
+        held.push_back(RenderHeld(stream, pieces, endLine));
+        return;
+    }
     std::string rendered;
     RenderPieces(stream, pieces, endLine, rendered);
-    if (holding) {
-        held.push_back(HeldLine{stream, std::move(rendered)});
-    } else {
-        WriteRendered(stream, rendered);
-    }
+    WriteRendered(stream, rendered);
 }
 
 void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
@@ -44,24 +55,27 @@ std::size_t HeldLineCount() {
 }
 
 void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    std::string rendered;
-    RenderPieces(stream, pieces, true, rendered);
-    held.insert(held.begin() + static_cast<std::ptrdiff_t>(position), HeldLine{stream, std::move(rendered)});
+    held.insert(held.begin() + static_cast<std::ptrdiff_t>(position), RenderHeld(stream, pieces, true));
 }
+
+// Lines of one stream go out together, a write for each run of them up to
+// this many bytes, so that the bytes joined stay few whatever the group holds.
+constexpr std::size_t kRunBytes = 32 * 1024;
 
 void ReleaseLines() {
     std::string run;
     std::FILE* runStream = nullptr;
     for (const HeldLine& line : held) {
-        if (line.stream != runStream && !run.empty()) {
+        if (!run.empty() && (line.stream != runStream || run.size() + line.size > kRunBytes)) {
             WriteRendered(runStream, run);
             run.clear();
         }
         runStream = line.stream;
-        run += line.rendered;
+        run.append(heldBytes, line.start, line.size);
     }
     if (!run.empty()) WriteRendered(runStream, run);
     held.clear();
+    heldBytes.clear();
 }
 
 }  // namespace platform
