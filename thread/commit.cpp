@@ -111,8 +111,8 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
         } else {
             // The URL is made of folder names, so it is shown as the file system gives them.
             platform::HoldLineAt(thread.linePosition, stdout,
-                                 {text::kCompletionOpen, thread.summary.title, text::kCompletionMiddle,
-                                  platform::AsPath(thread.summary.url), text::kCompletionClose});
+                                 {text::kCompletionOpen, thread.title, text::kCompletionMiddle,
+                                  platform::AsPath(thread.url), text::kCompletionClose});
             ++tally.migrated;
         }
     }

@@ -98,8 +98,10 @@ struct PendingThread {
     platform::FileHandle copy;  // still open, for the flush
     WrittenIndex index;
     std::string destinationFile;
-    bool replacesOld;  // written under the temporary name, to be moved over what is there
-    ThreadSummary summary;
+    std::size_t stemHash;  // of StemOf(destinationFile), to find another thread with its index quickly
+    bool replacesOld;      // written under the temporary name, to be moved over what is there
+    std::string title;     // for its completion line
+    std::string url;
     std::size_t linePosition;     // where its completion or failure line goes among the held lines
     std::size_t failurePosition;  // where its failure goes among the run's failures
 };

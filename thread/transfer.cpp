@@ -2,6 +2,8 @@
 // and the thread waits in its group.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <string_view>
 
 #include "platform/console.h"
 #include "texts/japanese.h"
@@ -51,6 +53,10 @@ struct Source {
 bool Unchanged(const Source& source) {
     platform::FileState now;
     return platform::StateOf(source.file, now) == IoError::None && now == source.state;
+}
+
+std::size_t StemHash(std::string_view stem) {
+    return std::hash<std::string_view>()(stem);
 }
 
 void DropCopy(Copy& copy) {
@@ -129,7 +135,8 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
         return Continue;
     }
     bool replacesOld = copy.writtenFile != destinationFile;
-    group.threads.push_back(PendingThread{copy.file, index, destinationFile, replacesOld, std::move(summary),
+    group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem), replacesOld,
+                                          std::move(summary.title), std::move(summary.url),
                                           platform::HeldLineCount(), tally.failures.size()});
     return Continue;
 }
@@ -143,8 +150,9 @@ std::size_t GroupThreads() {
 
 // Another thread of the group (one stem in two letter cases) will have this index.
 bool IsIndexPending(const ThreadGroup& group, const std::string& stem) {
+    std::size_t hash = StemHash(stem);
     for (const PendingThread& thread : group.threads) {
-        if (StemOf(thread.destinationFile) == stem) return true;
+        if (thread.stemHash == hash && StemOf(thread.destinationFile) == stem) return true;
     }
     return false;
 }
