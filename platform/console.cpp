@@ -6,14 +6,10 @@ namespace platform {
 
 namespace {
 
-// A held line is a stretch of `heldBytes`, which keeps every held line's
-// bytes one after another in the order they came: a group's lines cost no
-// allocation each, and their order is that of `held`.
-struct HeldLine {
-    std::FILE* stream;
-    std::size_t start;
-    std::size_t size;
-};
+// A held line is a stretch of `heldBytes`, which keeps the bytes of every
+// held or prepared line one after another in the order they were made: a
+// group's lines cost no allocation each, and their order is that of `held`.
+using HeldLine = PreparedLine;
 
 bool holding = false;
 std::vector<HeldLine> held;
@@ -55,7 +51,15 @@ std::size_t HeldLineCount() {
 }
 
 void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
-    held.insert(held.begin() + static_cast<std::ptrdiff_t>(position), RenderHeld(stream, pieces, true));
+    HoldPreparedLineAt(position, RenderHeld(stream, pieces, true));
+}
+
+PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
+    return RenderHeld(stream, pieces, true);
+}
+
+void HoldPreparedLineAt(std::size_t position, const PreparedLine& line) {
+    held.insert(held.begin() + static_cast<std::ptrdiff_t>(position), line);
 }
 
 // Lines of one stream go out together, a write for each run of them up to

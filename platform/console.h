@@ -51,6 +51,16 @@ void HoldLines(bool hold);
 std::size_t HeldLineCount();
 // Puts a line into the queue at `position`, before the lines queued since.
 void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
+// A line rendered ahead and kept aside with the held lines' bytes until it is
+// put into the queue, or dropped; it lasts until the queue is next written.
+struct PreparedLine {
+    std::FILE* stream;
+    std::size_t start;
+    std::size_t size;
+};
+PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
+// Puts a prepared line into the queue at `position`, as HoldLineAt does.
+void HoldPreparedLineAt(std::size_t position, const PreparedLine& line);
 // Writes the waiting lines in order: each run of lines for one stream with
 // one call, so that a console is not asked once a line.
 void ReleaseLines();

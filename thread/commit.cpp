@@ -109,10 +109,7 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
                             IndexFileOf(thread.destinationFile), CauseText(outcome.indexError), tally);
         } else {
-            // The URL is made of folder names, so it is shown as the file system gives them.
-            platform::HoldLineAt(thread.linePosition, stdout,
-                                 {text::kCompletionOpen, thread.title, text::kCompletionMiddle,
-                                  platform::AsPath(thread.url), text::kCompletionClose});
+            platform::HoldPreparedLineAt(thread.linePosition, thread.completion);
             ++tally.migrated;
         }
     }

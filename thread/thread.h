@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 #include "run/run.h"
 
@@ -100,8 +101,7 @@ struct PendingThread {
     std::string destinationFile;
     std::size_t stemHash;  // of StemOf(destinationFile), to find another thread with its index quickly
     bool replacesOld;      // written under the temporary name, to be moved over what is there
-    std::string title;     // for its completion line
-    std::string url;
+    platform::PreparedLine completion;  // shown once it is committed
     std::size_t linePosition;     // where its completion or failure line goes among the held lines
     std::size_t failurePosition;  // where its failure goes among the run's failures
 };

@@ -135,9 +135,12 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
         return Continue;
     }
     bool replacesOld = copy.writtenFile != destinationFile;
+    // The URL is made of folder names, so it is shown as the file system gives them.
+    platform::PreparedLine completion = platform::PrepareLine(
+        stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle, platform::AsPath(summary.url),
+                 text::kCompletionClose});
     group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem), replacesOld,
-                                          std::move(summary.title), std::move(summary.url),
-                                          platform::HeldLineCount(), tally.failures.size()});
+                                          completion, platform::HeldLineCount(), tally.failures.size()});
     return Continue;
 }
 
