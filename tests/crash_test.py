@@ -179,6 +179,10 @@ class InjectedFailures(unittest.TestCase):
         self.assertGreater(len(points), 10)
 
 
+# Threads in the FullDisk tree: more than one group.
+THREADS = 500
+
+
 def trace_writes(source, destination, work):
     """The copies of a traced run in the order their first write came, each
     with the number of that write among all the run's writes."""
@@ -204,7 +208,7 @@ class FullDisk(unittest.TestCase):
         self.source = os.path.join(self.work.name, "morvo")
         self.destination = os.path.join(self.work.name, "tessiva")
         body = b"n<><>2004/05/10 12:34:56<>" + b"b" * 170 + b"<>\n"
-        for number in range(300):
+        for number in range(THREADS):
             e2e.write(os.path.join(self.source, f"h/b/{1000 + number}.dat"), b"x<>t%d\n" % number + body * 100)
         reference = os.path.join(self.work.name, "reference")
         os.makedirs(reference)
@@ -239,7 +243,7 @@ class FullDisk(unittest.TestCase):
         first_writes = trace_writes(self.source, self.destination, self.work.name)
         shutil.rmtree(self.destination)
         os.makedirs(self.destination)
-        failing = 200  # in the second group of 128
+        failing = 450  # in the second group: the first holds 384
         when = first_writes[os.path.join(self.destination, self.order[failing])]
         done = strace([f"--inject=write:error=ENOSPC:when={when}"], self.source, self.destination)
         self.check_stopped(done, failing)
@@ -256,7 +260,7 @@ class FullDisk(unittest.TestCase):
         self.assertNotIn(FULL, done.stderr)
         self.assertIn(e2e.sj(" (このディスクには大きすぎるファイルです)\n"), done.stderr)
         files = e2e.files_below(self.destination)
-        self.assertEqual(len(files), 2 * 299)
+        self.assertEqual(len(files), 2 * (THREADS - 1))
         self.assertNotIn(self.order[10], files)
         self.finish()
 
@@ -264,12 +268,13 @@ class FullDisk(unittest.TestCase):
         if os.geteuid() != 0:
             self.skipTest("mounting a small file system needs root")
         os.makedirs(self.destination)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", self.destination], check=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=10m", "tmpfs", self.destination], check=True)
         try:
             done = subprocess.run([e2e.TOOL, self.source, self.destination], stdin=subprocess.DEVNULL,
                                   capture_output=True, env=TRACED_ENV, timeout=120)
             converted = done.stdout.count(e2e.sj("を移行しました"))
-            self.assertGreater(converted, 128, "the first group fits")
+            # A thread takes six pages there: the first group of 384 fits, the second does not.
+            self.assertGreater(converted, 384, "the first group fits")
             self.check_stopped(done, converted)
             subprocess.run(["mount", "-o", "remount,size=64m", self.destination], check=True)
             self.finish()
@@ -330,28 +335,39 @@ def holding_open(tracer, path):
 
 
 class Groups(unittest.TestCase):
-    def test_a_group_ends_before_its_threads_pass_8_mib(self):
-        # Three threads of 3.5 MiB: the third would take the group past 8 MiB,
-        # so the first two are committed, and their lines written, before it.
+    def completions_per_commit(self, sizes):
+        """How many completion lines each group's commit writes,
+        for a tree of threads of these sizes in bytes, each of lines of 100."""
         with tempfile.TemporaryDirectory() as work:
             source = os.path.join(work, "morvo")
             destination = os.path.join(work, "tessiva")
             os.makedirs(destination)
-            body = b"n<><>2004/05/10 12:34:56<>" + b"b" * 70 + b"<>\n"
-            for number in range(3):
-                e2e.write(os.path.join(source, f"h/b/{number}.dat"), b"x<>t%d\n" % number + body * 40000)
+            body = b"n<><>2004/05/10 12:34:56<>" + b"b" * 71 + b"<>\n"
+            for number, size in enumerate(sizes):
+                e2e.write(os.path.join(source, f"h/b/{number}.dat"), b"x<>t\n" + body * (size // 100 - 1))
             log = os.path.join(work, "trace")
             subprocess.run(["strace", "-o", log, "-xx", "-s", "100000", "-e", "trace=write", e2e.TOOL, source,
                             destination], stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
+            # A group's lines go out together once it is committed: the
+            # writes to standard output between the writes of copies.
             completion = "を移行しました".encode("cp932")
-            per_write = []
+            per_commit = [0]
             with open(log) as trace:
                 for line in trace:
                     match = re.match(r'write\(1, "([^"]*)"', line)
                     if match:
-                        data = bytes.fromhex(match.group(1).replace("\\x", ""))
-                        per_write.append(data.count(completion))
-            self.assertEqual([count for count in per_write if count], [2, 1])
+                        per_commit[-1] += bytes.fromhex(match.group(1).replace("\\x", "")).count(completion)
+                    elif per_commit[-1]:
+                        per_commit.append(0)
+            return [count for count in per_commit if count]
+
+    def test_a_group_ends_before_its_threads_pass_24_mib(self):
+        # Three threads of 10 MiB: the third would take the group past 24 MiB,
+        # so the first two are committed, and their lines written, before it.
+        self.assertEqual(self.completions_per_commit([10 << 20] * 3), [2, 1])
+
+    def test_a_group_holds_at_most_384_threads(self):
+        self.assertEqual(self.completions_per_commit([200] * 400), [384, 16])
 
 
 if __name__ == "__main__":

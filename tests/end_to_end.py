@@ -299,7 +299,7 @@ class Conversion(ToolCase):
         self.assertEqual(files_below(self.destination), expected)
 
     def test_console_of_many_groups_is_in_the_order_of_the_threads(self):
-        # Threads are committed in groups of 128: a copy and an index that
+        # Threads are committed in groups of 384: a copy and an index that
         # cannot be named fail at a group's commit, yet their lines stand where
         # the threads were met, among the lines of the threads after them, on
         # both streams; so does a broken title in the middle of a group.

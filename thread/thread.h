@@ -120,8 +120,8 @@ struct ThreadGroup {
 // Threads in a group, each holding its copy and its index record open (fewer
 // where the system allows fewer open files); and the bytes after which the
 // lines of a group reach the console, and its indices the disk.
-constexpr std::size_t kGroupThreads = 128;
-constexpr std::uint64_t kGroupBytes = 8 << 20;
+constexpr std::size_t kGroupThreads = 384;
+constexpr std::uint64_t kGroupBytes = 24 << 20;
 
 // Makes the group's copies and index records durable, moves the replaced
 // copies into place, names the indices, and then writes the held console lines with each thread's
