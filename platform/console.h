@@ -62,7 +62,7 @@ PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<ConsolePiece> 
 // Puts a prepared line into the queue at `position`, as HoldLineAt does.
 void HoldPreparedLineAt(std::size_t position, const PreparedLine& line);
 // Writes the waiting lines in order: each run of lines for one stream with
-// one call, so that a console is not asked once a line.
+// one call per 32 KiB, so that a console is not asked once a line.
 void ReleaseLines();
 
 // The console's title: the window's on Windows, whenever the tool has a

@@ -302,14 +302,15 @@ class Conversion(ToolCase):
         # Threads are committed in groups of 384: a copy and an index that
         # cannot be named fail at a group's commit, yet their lines stand where
         # the threads were met, among the lines of the threads after them, on
-        # both streams; so does a broken title in the middle of a group.
+        # both streams; so does a broken title in the middle of a group. The
+        # second group's lines, over 32 KiB of one stream, take more than one write.
         folder = os.path.join(self.source, "h/b")
-        for number in range(600):
+        for number in range(1000):
             self.thread(f"h/b/{2000 + number}.dat", b"n<>m<>2004/05/10 12:34:56<>x<>t%d\nsecond<>\n" % number)
         os.mkfifo(os.path.join(folder, "fifo.dat"))
         listing = self.listing_order("h/b")
         regular = [name for name in listing if name != "fifo.dat"]
-        copy_blocked, index_blocked, broken = regular[100], regular[300], regular[530]
+        copy_blocked, index_blocked, broken = regular[100], regular[300], regular[930]
         long_title = b"t" * 102
         self.thread("h/b/" + broken, b"n<>m<>04/05/10 12:30<>x<>" + long_title + b"\n")
         os.makedirs(os.path.join(self.destination, "h/b", copy_blocked))
