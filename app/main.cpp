@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <string>
 
+#include "app/dialogue.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "texts/japanese.h"
+#include "thread/thread.h"
 #include "walk/walk.h"
 
 namespace {
@@ -63,11 +65,16 @@ void ConvertShowingProgress(const std::string& sourceFolder, const std::string& 
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }
     ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
-    RunEnd end = tally.destinationFull ? RunEnd::DestinationFull
-                 : result == Abort      ? RunEnd::BrokenLog
-                                        : RunEnd::Complete;
+    RunEnd end = result == Abort ? RunEnd::BrokenLog : RunEnd::Complete;
+    const char* stopLine = nullptr;
+    switch (tally.stop) {
+        case RunStop::DestinationFull: end = RunEnd::DestinationFull; stopLine = text::kDestinationFull; break;
+        case RunStop::DestinationGone: end = RunEnd::DiskGone; stopLine = text::kDestinationGone; break;
+        case RunStop::SourceGone: end = RunEnd::DiskGone; stopLine = text::kSourceGone; break;
+        case RunStop::None: break;
+    }
     if (progress.shown) platform::SetTitle(EndTitle(progress, end, platform::Milliseconds()));
-    if (tally.destinationFull) platform::WriteLine(stderr, {text::kDestinationFull});
+    if (stopLine != nullptr) platform::WriteLine(stderr, {stopLine});
 }
 
 void PromptAndWait() {
@@ -103,21 +110,6 @@ bool AskForFolder(const char* question, std::string& folder) {
 
 bool IsNo(const std::string& answer) {
     return answer == "n" || answer == "N" || answer == text::kFullWidthN || answer == text::kFullWidthCapitalN;
-}
-
-// Shows the threads to convert and their bytes, from the count that the
-// title uses too, and the space left on the destination's disk, with a
-// warning where they will not fit.
-void ShowWhatFits(const std::string& sourceFolder, const std::string& destinationFolder, RunTally& tally) {
-    RunProgress& progress = tally.progress;
-    progress.countToConvert = true;
-    CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
-    platform::WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
-                                 Megabytes(progress.bytesToConvert)});
-    std::uint64_t freeBytes = 0;
-    if (!platform::FreeSpace(destinationFolder, freeBytes)) return;
-    platform::WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
-    if (progress.bytesToConvert > freeBytes) platform::WriteLine(stdout, {text::kNotEnoughSpace});
 }
 
 // Shows which folder is read and which is written, before anything is: a
@@ -175,6 +167,16 @@ int main(int argc, char** argv) {
         PromptAndWait();
         return 1;
     }
+    // A destination that takes no new file (read-only, write-protected, or
+    // closed to the user) is refused before anything is written; a full one
+    // converts what fits.
+    platform::IoError writable = platform::TakesNewFile(destinationFolder);
+    if (!TakesFiles(writable) && writable != platform::IoError::DiskFull) {
+        platform::WriteLine(stderr, {text::kDestinationUnwritable, platform::AsPath(destinationFolder),
+                                     CauseText(writable)});
+        PromptAndWait();
+        return 1;
+    }
     RunTally tally;
     if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder, tally)) {
         platform::WriteLine(stdout, {text::kStopped});
@@ -185,5 +187,5 @@ int main(int argc, char** argv) {
     WriteSummary(tally);
     PromptAndWait();
     platform::RestoreTitle();
-    return tally.failed > 0 || tally.failedFolders > 0 || tally.destinationFull ? 1 : 0;
+    return tally.failed > 0 || tally.failedFolders > 0 || tally.stop != RunStop::None ? 1 : 0;
 }

@@ -23,6 +23,8 @@ enum class IoError {
     NameTooLong,
     NotAFile,
     AlreadyExists,
+    ReadOnly,  // a read-only file system or a write-protected medium
+    Gone,      // the disk or the share no longer answers: unplugged, disconnected, its server ended
     Other
 };
 
@@ -51,11 +53,13 @@ struct DirectoryEntry {
 struct DirectorySearch {
     void* handle = nullptr;
     std::string folder;
+    IoError error = IoError::None;  // why the search could not start, or ended before its last entry
 };
 
 // Starts listing a folder's entries in the order the platform yields them.
 bool StartSearch(const std::string& folder, DirectorySearch& search);
-// Yields the next entry; false when there is none left.
+// Yields the next entry; false when there is none left, or when the listing
+// failed, which `search.error` then tells.
 bool NextEntry(DirectorySearch& search, DirectoryEntry& entry);
 void CloseSearch(DirectorySearch& search);
 // The size in bytes of the entry NextEntry gave last; 0 when it cannot be had.
@@ -66,8 +70,15 @@ std::uint64_t Milliseconds();
 
 // Creates a folder; AlreadyExists when something is at the path.
 IoError CreateFolder(const std::string& path);
-// The bytes the user may still write on the disk that holds the folder.
-bool FreeSpace(const std::string& folder, std::uint64_t& bytes);
+// The bytes the user may still write on the disk that holds the folder, and
+// the disk's allocation unit: every file takes a whole number of them.
+bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit);
+
+// Whether the folder's disk still takes a new file there, found by making one
+// that leaves nothing behind, even when the tool is killed meanwhile.
+IoError TakesNewFile(const std::string& folder);
+// Whether the folder's disk still answers: the folder opens and lists.
+IoError Answers(const std::string& folder);
 
 bool IsFolder(const std::string& path);
 // Identity of what the path leads to, following links.

@@ -34,8 +34,14 @@ IoError FromErrno(int error) {
         case ENOENT:
         case ENOTDIR: return IoError::NotFound;
         case EACCES:
-        case EPERM:
-        case EROFS: return IoError::AccessDenied;
+        case EPERM: return IoError::AccessDenied;
+        case EROFS: return IoError::ReadOnly;
+        case ENOTCONN:  // a FUSE file system whose server ended, a share that dropped
+        case ENODEV:
+        case ENXIO:
+        case ESHUTDOWN:
+        case ENOMEDIUM:
+        case ESTALE: return IoError::Gone;
         case ENOSPC:
         case EDQUOT: return IoError::DiskFull;
         case EFBIG: return IoError::FileTooLarge;
@@ -160,13 +166,19 @@ bool StartSearch(const std::string& folder, DirectorySearch& search) {
     DIR* directory = opendir(folder.c_str());
     search.handle = directory;
     search.folder = folder;
+    search.error = directory != nullptr ? IoError::None : FromErrno(errno);
     return directory != nullptr;
 }
 
+// readdir tells the end of the listing from a failure by errno alone.
 bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
     DIR* directory = static_cast<DIR*>(search.handle);
+    errno = 0;
     struct dirent* found = readdir(directory);
-    if (found == nullptr) return false;
+    if (found == nullptr) {
+        search.error = FromErrno(errno);
+        return false;
+    }
     entry.name = found->d_name;
     if (found->d_type == DT_DIR) {
         entry.isFolder = true;
@@ -200,11 +212,56 @@ IoError CreateFolder(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0 ? IoError::None : FromErrno(errno);
 }
 
-bool FreeSpace(const std::string& folder, std::uint64_t& bytes) {
+// The fragment is the unit a file system allocates in.
+bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit) {
     struct statvfs fileSystem;
     if (statvfs(folder.c_str(), &fileSystem) != 0) return false;
-    bytes = static_cast<std::uint64_t>(fileSystem.f_bavail) * fileSystem.f_frsize;
+    freeBytes = static_cast<std::uint64_t>(fileSystem.f_bavail) * fileSystem.f_frsize;
+    allocationUnit = fileSystem.f_frsize;
     return true;
+}
+
+namespace {
+
+#ifdef O_TMPFILE
+// A file system without unnamed files says so in one of these ways.
+bool NoUnnamedFiles(int cause) {
+    return cause == EOPNOTSUPP || cause == EISDIR || cause == EINVAL;
+}
+#endif
+
+// The name of the file that asks a disk without unnamed files whether it
+// takes a new one; one left by a kill is replaced by the next run's.
+constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
+
+}  // namespace
+
+// An unnamed file vanishes with its descriptor, whatever becomes of the tool.
+IoError TakesNewFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    int unnamed = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        close(unnamed);
+        return IoError::None;
+    }
+    if (!NoUnnamedFiles(errno)) return FromErrno(errno);
+#endif
+    std::string probe = folder + kSeparator + kProbeName;
+    FileHandle file;
+    IoError error = CreateNewFile(probe, IfPresent::Replace, file);
+    if (error != IoError::None) return error;
+    CloseFile(file);
+    return unlink(probe.c_str()) == 0 ? IoError::None : FromErrno(errno);
+}
+
+IoError Answers(const std::string& folder) {
+    DirectorySearch search;
+    DirectoryEntry entry;
+    if (StartSearch(folder, search)) {
+        NextEntry(search, entry);
+        CloseSearch(search);
+    }
+    return search.error;
 }
 
 bool IsFolder(const std::string& path) {
@@ -420,8 +477,7 @@ bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error
     int cause = errno;
     error = descriptor < 0 ? FromErrno(cause) : IoError::None;
     if (descriptor >= 0) file.value = descriptor;
-    // A file system without unnamed files says so in one of these ways.
-    return descriptor >= 0 || (cause != EOPNOTSUPP && cause != EISDIR && cause != EINVAL);
+    return descriptor >= 0 || !NoUnnamedFiles(cause);
 #else
     (void)path;
     (void)file;

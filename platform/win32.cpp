@@ -17,26 +17,29 @@ namespace platform {
 
 const char kSeparator = '\\';
 
-namespace {
-
-struct Search {
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA found{};
-    bool pending = false;  // `found` holds an entry not yet handed out
-};
-
-IoError FromLastError() {
-    switch (GetLastError()) {
+IoError FromWindowsError(DWORD code) {
+    switch (code) {
         case ERROR_SUCCESS: return IoError::None;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_NAME:
-        case ERROR_BAD_NETPATH:
         case ERROR_INVALID_DRIVE: return IoError::NotFound;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_WRITE_PROTECT: return IoError::AccessDenied;
+        case ERROR_LOCK_VIOLATION: return IoError::AccessDenied;
+        case ERROR_WRITE_PROTECT: return IoError::ReadOnly;
+        // The disk or the share went away: a drive with no medium or not
+        // ready, a device unplugged, a network name or connection lost, the
+        // volume of an open file gone.
+        case ERROR_NOT_READY:
+        case ERROR_NO_MEDIA_IN_DRIVE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BAD_NETPATH:
+        case ERROR_NETNAME_DELETED:
+        case ERROR_UNEXP_NET_ERR:
+        case ERROR_FILE_INVALID: return IoError::Gone;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL: return IoError::DiskFull;
         case ERROR_FILE_TOO_LARGE: return IoError::FileTooLarge;
@@ -46,6 +49,18 @@ IoError FromLastError() {
         case ERROR_ALREADY_EXISTS: return IoError::AlreadyExists;
         default: return IoError::Other;
     }
+}
+
+namespace {
+
+struct Search {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA found{};
+    bool pending = false;  // `found` holds an entry not yet handed out
+};
+
+IoError FromLastError() {
+    return FromWindowsError(GetLastError());
 }
 
 // The ANSI interfaces take at most MAX_PATH bytes with the terminating NUL;
@@ -64,8 +79,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Opens a file or folder only to ask about it; links and junctions are followed.
 HANDLE OpenForQuery(const std::string& path) {
     if (!FitsAnsiPath(path)) return INVALID_HANDLE_VALUE;
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return Calls().createFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 HANDLE OpenForQuery(const std::wstring& path) {
@@ -300,25 +315,36 @@ ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
     return ConsoleAnswer::Given;
 }
 
+// A folder with no entry at all (the root of an empty drive, which lists no
+// "." or "..") gives ERROR_FILE_NOT_FOUND: its listing is empty.
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     search.folder = folder;
     search.handle = nullptr;
+    search.error = IoError::None;
     std::string pattern = folder + "\\*";
-    if (!FitsAnsiPath(pattern)) return false;
+    if (!FitsAnsiPath(pattern)) {
+        search.error = RefuseLongPath();
+        return false;
+    }
     Search* state = new Search;
     state->find = FindFirstFileA(pattern.c_str(), &state->found);
-    if (state->find == INVALID_HANDLE_VALUE) {
+    state->pending = state->find != INVALID_HANDLE_VALUE;
+    if (!state->pending && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        search.error = FromLastError();
         delete state;
         return false;
     }
-    state->pending = true;
     search.handle = state;
     return true;
 }
 
 bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
     Search* state = static_cast<Search*>(search.handle);
-    if (!state->pending && !FindNextFileA(state->find, &state->found)) return false;
+    if (state->find == INVALID_HANDLE_VALUE) return false;
+    if (!state->pending && !FindNextFileA(state->find, &state->found)) {
+        if (GetLastError() != ERROR_NO_MORE_FILES) search.error = FromLastError();
+        return false;
+    }
     state->pending = false;
     entry.name = state->found.cFileName;
     entry.isFolder = (state->found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -328,7 +354,7 @@ bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
 void CloseSearch(DirectorySearch& search) {
     Search* state = static_cast<Search*>(search.handle);
     if (state != nullptr) {
-        FindClose(state->find);
+        if (state->find != INVALID_HANDLE_VALUE) FindClose(state->find);
         delete state;
     }
     search.handle = nullptr;
@@ -348,11 +374,54 @@ IoError CreateFolder(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) ? IoError::None : FromLastError();
 }
 
-bool FreeSpace(const std::string& folder, std::uint64_t& bytes) {
+// The space is what the user may write, under a quota less than the disk's;
+// the unit is the cluster of the volume the folder lies on, which
+// GetDiskFreeSpaceA takes only as the volume's root.
+bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit) {
     ULARGE_INTEGER available;
-    if (!FitsAnsiPath(folder) || !GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
-    bytes = available.QuadPart;
+    char volume[MAX_PATH + 1];
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD clusters = 0;
+    if (!FitsAnsiPath(folder) || !Calls().getDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr) ||
+        !GetVolumePathNameA(folder.c_str(), volume, MAX_PATH + 1) ||
+        !Calls().getDiskFreeSpaceA(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+        return false;
+    }
+    freeBytes = available.QuadPart;
+    allocationUnit = static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector;
     return true;
+}
+
+// A file that is deleted when its handle closes leaves nothing, even when the
+// tool is killed: the system closes the handle then.
+IoError TakesNewFile(const std::string& folder) {
+    std::string probe = folder + "\\.m2t-probe.m2t-tmp";
+    if (!FitsAnsiPath(probe)) return RefuseLongPath();
+    auto create = [&probe]() {
+        return Calls().createFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                   nullptr);
+    };
+    HANDLE handle = create();
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        RemoveFile(probe);
+        handle = create();
+    }
+    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+    CloseHandle(handle);
+    return IoError::None;
+}
+
+IoError Answers(const std::string& folder) {
+    DirectorySearch search;
+    DirectoryEntry entry;
+    if (StartSearch(folder, search)) {
+        NextEntry(search, entry);
+        CloseSearch(search);
+    }
+    return search.error;
 }
 
 bool IsFolder(const std::string& path) {
@@ -390,8 +459,8 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
 
 IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle = Calls().createFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
@@ -423,7 +492,8 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file) {
     if (!FitsAnsiPath(path)) return RefuseLongPath();
     auto create = [&path]() {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return Calls().createFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
     };
     HANDLE handle = create();
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
@@ -439,7 +509,9 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     while (size > 0) {
         DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD put = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(file.value), data, wanted, &put, nullptr)) return FromLastError();
+        if (!Calls().writeFile(reinterpret_cast<HANDLE>(file.value), data, wanted, &put, nullptr)) {
+            return FromLastError();
+        }
         if (put == 0) return IoError::DiskFull;
         data += put;
         size -= put;
@@ -447,17 +519,21 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     return IoError::None;
 }
 
-WindowsFlushCalls& FlushCalls() {
-    static WindowsFlushCalls calls = [] {
+WindowsCalls& Calls() {
+    static WindowsCalls calls = [] {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
-        WindowsFlushCalls system;
+        WindowsCalls system;
         system.flushBuffersFileEx =
             reinterpret_cast<decltype(system.flushBuffersFileEx)>(reinterpret_cast<void*>(found));
         system.flushFileBuffers = FlushFileBuffers;
         system.getVolumeInformationByHandleW = GetVolumeInformationByHandleW;
         system.getFinalPathNameByHandleW = GetFinalPathNameByHandleW;
         system.moveFileExA = MoveFileExA;
+        system.createFileA = CreateFileA;
+        system.writeFile = WriteFile;
+        system.getDiskFreeSpaceExA = GetDiskFreeSpaceExA;
+        system.getDiskFreeSpaceA = GetDiskFreeSpaceA;
         return system;
     }();
     return calls;
@@ -466,7 +542,7 @@ WindowsFlushCalls& FlushCalls() {
 namespace {
 
 IoError SyncFile(HANDLE file) {
-    return FlushCalls().flushFileBuffers(file) ? IoError::None : FromLastError();
+    return Calls().flushFileBuffers(file) ? IoError::None : FromLastError();
 }
 
 HANDLE HandleOf(FileHandle file) {
@@ -478,7 +554,7 @@ HANDLE HandleOf(FileHandle file) {
 // no two volumes have the same. Empty where there is none (a network share).
 std::wstring VolumeOf(HANDLE file) {
     wchar_t path[MAX_PATH + 64];
-    DWORD length = FlushCalls().getFinalPathNameByHandleW(file, path, MAX_PATH + 64, VOLUME_NAME_GUID);
+    DWORD length = Calls().getFinalPathNameByHandleW(file, path, MAX_PATH + 64, VOLUME_NAME_GUID);
     if (length == 0 || length >= MAX_PATH + 64) return std::wstring();
     std::wstring volume(path, length);
     std::size_t root = volume.find(L'\\', 4);  // after "\\?\"
@@ -491,7 +567,7 @@ std::wstring VolumeOf(HANDLE file) {
 // answered success without writing would break the group's one flush.
 bool NoSyncIsDocumented(HANDLE file) {
     wchar_t fileSystem[MAX_PATH + 1];
-    if (!FlushCalls().getVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+    if (!Calls().getVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                                                     MAX_PATH + 1)) {
         return false;
     }
@@ -521,7 +597,7 @@ struct VolumeKinds {
 // flush then makes it durable, or an empty one where the file must be
 // flushed on its own.
 std::wstring WriteWithoutDiskCacheFlush(HANDLE file, VolumeKinds& kinds) {
-    WindowsFlushCalls& calls = FlushCalls();
+    WindowsCalls& calls = Calls();
     std::wstring volume = VolumeOf(file);
     if (volume.empty() || !kinds.NoSyncIsDocumentedOn(volume, file)) return std::wstring();
     FlushStatusBlock status{};
@@ -547,7 +623,7 @@ void StartWriteBack(FileHandle, std::uint64_t, std::uint64_t) {}
 void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
     errors.assign(files.size(), IoError::Other);
     std::vector<std::wstring> waiting(files.size());  // the volume whose flush the file waits for
-    if (FlushCalls().flushBuffersFileEx != nullptr) {
+    if (Calls().flushBuffersFileEx != nullptr) {
         VolumeKinds kinds;
         for (std::size_t i = 0; i < files.size(); ++i) {
             waiting[i] = WriteWithoutDiskCacheFlush(HandleOf(files[i]), kinds);
@@ -572,8 +648,8 @@ void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& error
 // flush of the folder's own handle.
 IoError SyncFolder(const std::string& folder) {
     if (!FitsAnsiPath(folder)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = Calls().createFileA(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     IoError error = SyncFile(handle);
     CloseHandle(handle);
@@ -591,7 +667,7 @@ IoError CloseFile(FileHandle& file) {
 // as it would be on POSIX.
 IoError ReplaceFile(const std::string& from, const std::string& to) {
     if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return RefuseLongPath();
-    BOOL (WINAPI* moveFileEx)(LPCSTR, LPCSTR, DWORD) = FlushCalls().moveFileExA;
+    BOOL (WINAPI* moveFileEx)(LPCSTR, LPCSTR, DWORD) = Calls().moveFileExA;
     if (moveFileEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
     IoError error = FromLastError();
     DWORD attributes = GetFileAttributesA(to.c_str());

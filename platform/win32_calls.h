@@ -1,12 +1,15 @@
-// The Windows calls behind a group's flush and the names that follow it, kept
-// in one table that the tests fill with stand-ins, so that every way a flush
-// can go runs in a test, also where Wine lacks a call.
+// The Windows calls behind a group's flush and the names that follow it, the
+// files the tool creates and writes, and the disk's space, kept in one table
+// that the tests fill with stand-ins, so that every way a flush or a disk can
+// go runs in a test, also where Wine lacks a call or cannot show a case.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -19,13 +22,17 @@ struct FlushStatusBlock {
     ULONG_PTR information;
 };
 
-struct WindowsFlushCalls {
+struct WindowsCalls {
     // NtFlushBuffersFileEx, from Windows 8 on; null where ntdll.dll lacks it.
     LONG(NTAPI* flushBuffersFileEx)(HANDLE, ULONG, void*, ULONG, FlushStatusBlock*);
     BOOL(WINAPI* flushFileBuffers)(HANDLE);
     BOOL(WINAPI* getVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     DWORD(WINAPI* getFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     BOOL(WINAPI* moveFileExA)(LPCSTR, LPCSTR, DWORD);
+    HANDLE(WINAPI* createFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* getDiskFreeSpaceExA)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    BOOL(WINAPI* getDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
 };
 
 // NtFlushBuffersFileEx's flag that writes a file's data and metadata without
@@ -33,6 +40,9 @@ struct WindowsFlushCalls {
 constexpr ULONG kFlushWithoutDiskCache = 2;
 
 // The calls in use: the system's own, unless a test put others in their place.
-WindowsFlushCalls& FlushCalls();
+WindowsCalls& Calls();
+
+// The class of failure a Windows error code is.
+IoError FromWindowsError(DWORD code);
 
 }  // namespace platform

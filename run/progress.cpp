@@ -39,6 +39,11 @@ std::string Counts(long long done, long long counted) {
 
 }  // namespace
 
+std::uint64_t SpaceTaken(std::uint64_t size, std::uint64_t allocationUnit) {
+    if (allocationUnit == 0) return size;
+    return (size + allocationUnit - 1) / allocationUnit * allocationUnit;
+}
+
 std::string Grouped(long long number) {
     std::string digits = std::to_string(number);
     for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
@@ -64,9 +69,10 @@ std::string RunningTitle(const RunProgress& progress, long long done, std::uint6
 }
 
 std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now) {
-    const char* ending = end == RunEnd::Complete    ? text::kTitleComplete
-                         : end == RunEnd::BrokenLog ? text::kTitleStopped
-                                                    : text::kTitleFull;
+    const char* ending = end == RunEnd::Complete        ? text::kTitleComplete
+                         : end == RunEnd::BrokenLog     ? text::kTitleStopped
+                         : end == RunEnd::DestinationFull ? text::kTitleFull
+                                                         : text::kTitleGone;
     return text::kTitleName + std::string(ending) +
            Counts(progress.threadsMet, Counted(progress, progress.threadsMet)) + text::kTitleTook +
            Duration((now - progress.startedAt) / 1000);

@@ -11,6 +11,8 @@ struct RunProgress {
     bool countToConvert = false;  // the dialogue's count: it also looks for each thread's index
     long long threadsToConvert = 0;  // of those counted, the threads without an index
     std::uint64_t bytesToConvert = 0;
+    std::uint64_t allocationUnit = 0;  // of the destination's disk, for the space the dialogue counts; 0 unknown
+    std::uint64_t spaceToConvert = 0;  // what their copies, indices and new folders take there
     long long threadsCounted = 0;
     std::uint64_t bytesCounted = 0;
     std::vector<std::uint32_t> threadBytes;  // each counted thread's size (at most 4 GiB), in the walk's order
@@ -22,6 +24,12 @@ struct RunProgress {
     std::uint64_t shownAt = 0;
 };
 
+// The bytes a file of `size` bytes takes on a disk that allocates in units of
+// `allocationUnit` (0 when that is unknown).
+std::uint64_t SpaceTaken(std::uint64_t size, std::uint64_t allocationUnit);
+// The most an index record takes, for the space a thread will need.
+constexpr std::uint64_t kIndexBytes = 512;
+
 // 1234567 as "1,234,567".
 std::string Grouped(long long number);
 // Bytes in megabytes of 1,000,000, with one decimal: "1,234.5 MB".
@@ -32,9 +40,10 @@ std::string Megabytes(std::uint64_t bytes);
 // on for a few seconds, the time left, from the bytes copied and the time
 // spent. Shift_JIS text.
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now);
-enum class RunEnd { Complete, BrokenLog, DestinationFull };
-// The title when the walk has ended, or stopped at a broken title or a full
-// destination: the threads met and counted and the time the run took.
+enum class RunEnd { Complete, BrokenLog, DestinationFull, DiskGone };
+// The title when the walk has ended, or stopped at a broken title, a full
+// destination or a disk gone: the threads met and counted and the time the
+// run took.
 std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now);
 
 // Counts the threads met and their bytes, and shows the title when a group

@@ -16,3 +16,38 @@ void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, Fail
     tally.failures.insert(tally.failures.begin() + static_cast<std::ptrdiff_t>(failurePosition),
                           Failure{message, path, cause});
 }
+
+namespace {
+
+// Failures that may come from the disk rather than from the file itself.
+bool MayBeTheDisk(platform::IoError error) {
+    switch (error) {
+        case platform::IoError::None:
+        case platform::IoError::NotAFile:
+        case platform::IoError::NameTooLong:
+        case platform::IoError::FileTooLarge:
+        case platform::IoError::AlreadyExists: return false;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+// A name too long for the probe beside the root says nothing of the disk.
+bool TakesFiles(platform::IoError probe) {
+    return probe == platform::IoError::None || probe == platform::IoError::NameTooLong;
+}
+
+void NoteFailure(Side side, platform::IoError error, RunTally& tally) {
+    if (tally.stop != RunStop::None || !MayBeTheDisk(error)) return;
+    if (side == Side::Source) {
+        if (platform::Answers(tally.sourceRoot) != platform::IoError::None) tally.stop = RunStop::SourceGone;
+        return;
+    }
+    platform::IoError root = error == platform::IoError::DiskFull ? error : platform::TakesNewFile(tally.destinationRoot);
+    if (root == platform::IoError::DiskFull) {
+        tally.stop = RunStop::DestinationFull;
+    } else if (!TakesFiles(root)) {
+        tally.stop = RunStop::DestinationGone;
+    }
+}

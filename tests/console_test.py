@@ -98,18 +98,33 @@ def shows_folders(source, destination):
             utf8("TessivaのLogフォルダ（ここに書き込みます）: " + e2e.native(destination)) + b"\r\n")
 
 
-def shows_what_fits(threads, size):
-    """The dialogue's line of the threads to convert and their bytes, and the
-    start of the line of the space left."""
-    return (utf8(f"変換するスレッド: {threads}件、{size / 1e6:,.1f} MB\r\n") +
+# Wine reports every disk's allocation unit as 4 KiB.
+UNIT = 4096
+
+
+def space_taken(sizes, folders):
+    """What threads of these sizes take on the disk, each copy in whole units
+    and each index in one, with the folders to make."""
+    return sum(-(-size // UNIT) * UNIT + UNIT for size in sizes) + folders * UNIT
+
+
+def shows_what_fits(sizes, folders):
+    """The dialogue's lines of the threads to convert, their bytes and the
+    space they take, and the start of the line of the space left."""
+    return (utf8(f"変換するスレッド: {len(sizes):,}件、{sum(sizes) / 1e6:,.1f} MB\r\n") +
+            utf8(f"必要な空き: {space_taken(sizes, folders) / 1e6:,.1f} MB\r\n") +
             utf8("TessivaのLogフォルダのディスクの空き: "))
 
 
 NOT_ENOUGH = utf8("空きが足りません。いっぱいになったところで止まります。空きを作ってからもう一度実行すれば、残りを移行します\r\n")
 
 
-def sample_bytes():
-    return sum(len(e2e.read(os.path.join(e2e.EXAMPLES, rel))) for rel in e2e.EXAMPLE_THREADS)
+def sample_sizes():
+    return [len(e2e.read(os.path.join(e2e.EXAMPLES, rel))) for rel in e2e.EXAMPLE_THREADS]
+
+
+def sample_folders():
+    return sum(len(folders) for _, folders, _ in os.walk(e2e.EXAMPLES))
 
 
 POSIX_TESTS = ("test_title_shows_the_progress_and_the_end_then_the_title_before",
@@ -155,7 +170,7 @@ class Console(unittest.TestCase):
         status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
         self.assertEqual((status, answered), (0, 2), shown)
         self.assertRegex(shown, re.escape(shows_folders(source, self.destination) +
-                                          shows_what_fits(len(e2e.EXAMPLE_THREADS), sample_bytes())) +
+                                          shows_what_fits(sample_sizes(), sample_folders())) +
                          rb"[\d,]+\.\d MB\r\n" + re.escape(CONFIRM + b"\r\n"))
         self.assertIn(utf8("やめました。何も書き込んでいません\r\n") + PROMPT, shown)
         self.assertNotIn(utf8("変換中:"), shown)
@@ -176,8 +191,26 @@ class Console(unittest.TestCase):
         finally:
             subprocess.run(["umount", self.destination], check=False)
         self.assertEqual((status, answered), (0, 2), shown)
-        self.assertRegex(shown, re.escape(shows_what_fits(2, 2 * 1000016)) + rb"[\d,]+\.\d MB\r\n" +
+        self.assertRegex(shown, re.escape(shows_what_fits([1000016] * 2, 0)) + rb"[\d,]+\.\d MB\r\n" +
                          re.escape(NOT_ENOUGH + CONFIRM))
+
+    def test_dialogue_counts_the_space_files_take(self):
+        # 3,000 threads of 1,360 bytes, 4.1 MB, take a unit each for the copy
+        # and for the index: about 500 fit into 4 MiB, all into 64 MiB.
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        source = os.path.join(self.work.name, "morvo")
+        for number in range(3000):
+            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1344)
+        for size, warned in (("4m", True), ("64m", False)):
+            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", self.destination], check=True)
+            try:
+                status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
+            finally:
+                subprocess.run(["umount", self.destination], check=False)
+            self.assertEqual((status, answered), (0, 2), shown)
+            self.assertRegex(shown, re.escape(shows_what_fits([1360] * 3000, 2)) + rb"[\d,]+\.\d MB\r\n" +
+                             re.escape((NOT_ENOUGH if warned else b"") + CONFIRM))
 
     def test_path_the_code_page_cannot_hold_is_asked_again_and_empty_answer_gives_the_usage(self):
         refused = utf8("このパスには、このツールで扱えない文字が含まれています。フォルダの名前を変えてから、もう一度指定してください")

@@ -25,6 +25,11 @@ CHANGING_CALLS = ["openat", "open", "creat", "write", "pwrite64", "writev", "clo
 WITHOUT_SYNCFS = ["--inject=syncfs:error=EIO"]
 FULL = e2e.sj("TessivaのLogフォルダのディスクがいっぱいになったため、ここで止めました。"
               "空きを作ってからもう一度実行すれば、残りを移行します\n")
+DESTINATION_GONE = e2e.sj("TessivaのLogフォルダのディスクに書き込めなくなったため、ここで止めました。"
+                          "ディスクが使えるようになってからもう一度実行すれば、残りを移行します\n")
+SOURCE_GONE = e2e.sj("MorvoのLogフォルダのディスクを読めなくなったため、ここで止めました。"
+                     "ディスクが使えるようになってからもう一度実行すれば、残りを移行します\n")
+FAILED = e2e.sj("移行しませんでした")
 
 
 def build_source(source):
@@ -37,9 +42,10 @@ def build_source(source):
     e2e.write(os.path.join(source, "h2/a/b/6.dat"), e2e.SECOND + b"\n")
 
 
-# What an earlier run left: 6.dat indexed, and a copy of 4.dat without an
-# index, which is replaced through a temporary name.
-PREPARED = {"h2/a/b/6.dat": b"copied before", "h2/a/b/6.idx": b"indexed before", "h1/tech/4.dat": b"stale copy"}
+# What an earlier run left: 6.dat indexed, and copies of 4.dat and 5.dat
+# without an index, in two folders, which are replaced through temporary names.
+PREPARED = {"h2/a/b/6.dat": b"copied before", "h2/a/b/6.idx": b"indexed before", "h1/tech/4.dat": b"stale copy",
+            "h2/a/b/5.dat": b"stale copy"}
 
 
 def prepare_destination(destination):
@@ -71,6 +77,48 @@ def traced_calls(source, destination, calls, options=()):
                 traced.append(match.groups())
     os.remove(log)
     return traced
+
+
+def paths_below(root, written=False):
+    """The root and every path below it; with `written`, also the temporary
+    names the tool may write there."""
+    paths = [root]
+    for rel, kind in e2e.snapshot(root).items():
+        paths.append(os.path.join(root, rel))
+        if written and kind != "folder":
+            paths.append(os.path.join(root, rel + ".m2t-tmp"))
+    if written:
+        paths.append(os.path.join(root, ".m2t-probe.m2t-tmp"))
+    return paths
+
+
+def calls_on(paths, source, destination):
+    """The names of the calls of one complete run, in order, that name one of
+    the paths or work on a file open there (strace -P)."""
+    prepare_destination(destination)
+    log = destination + ".trace"
+    subprocess.run(["strace", "-o", log, *("-P" + path for path in paths), e2e.TOOL, source, destination],
+                   stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
+    with open(log) as trace:
+        calls = [match.group(1) for match in map(re.compile(r"(\w+)\(").match, trace) if match]
+    os.remove(log)
+    return calls
+
+
+def failing_from(paths, calls, start, error):
+    """strace options that fail every call on the paths from calls[start] on,
+    also those that only a failure brings: strace counts only the calls -P
+    lets through, each name on its own."""
+    options = ["-P" + path for path in paths]
+    for name in sorted(set(calls)):
+        options.append(f"--inject={name}:error={error}:when={calls[:start].count(name) + 1}+")
+    return options
+
+
+def first_of_each(calls, after):
+    """The place of the first call of each name from the first `after` call on."""
+    start = calls.index(after)
+    return sorted({calls.index(name, start) for name in calls[start:]})
 
 
 def numbered(traced):
@@ -179,6 +227,78 @@ class InjectedFailures(unittest.TestCase):
         self.assertGreater(len(points), 10)
 
 
+    def check_stopped_by_a_disk_gone(self, done, stop_line, context):
+        """One line says which disk went, one thread or folder is reported,
+        every index stands for its whole copy, and one more run completes."""
+        self.assertEqual(done.returncode, 1, context + done.stderr.decode("cp932", "replace"))
+        self.assertEqual(done.stderr.count(stop_line), 1, context + done.stderr.decode("cp932", "replace"))
+        # The failure, and once more before the summary.
+        self.assertEqual(done.stderr.count(FAILED), 2, context + done.stderr.decode("cp932", "replace"))
+        self.check_consistent(context)
+        self.finish_and_compare(context)
+
+    def test_a_destination_that_goes_away_stops_the_run(self):
+        # From a point on, every call on the destination fails, as on a disk
+        # unplugged, a file system turned read-only, or one whose root fails
+        # too; from the first call of each kind once the walk began.
+        paths = paths_below(self.destination, written=True)
+        calls = calls_on(paths, self.source, self.destination)
+        points = first_of_each(calls, "mkdir")
+        self.assertTrue({"mkdir", "openat", "write", "syncfs", "rename", "linkat"} <= {calls[at] for at in points})
+        for error in ("ENOTCONN", "EROFS", "EIO"):
+            for start in points:
+                context = f"{error} on the destination from {calls[start]} #{calls[:start].count(calls[start]) + 1}: "
+                prepare_destination(self.destination)
+                done = strace(failing_from(paths, calls, start, error), self.source, self.destination)
+                self.check_stopped_by_a_disk_gone(done, DESTINATION_GONE, context)
+        print(f"\ndestination gone at: {len(points)} points", file=sys.stderr)
+
+    def test_a_source_that_goes_away_stops_the_run(self):
+        paths = paths_below(self.source)
+        calls = calls_on(paths, self.source, self.destination)
+        points = first_of_each(calls, "getdents64")
+        self.assertTrue({"getdents64", "openat", "read"} <= {calls[at] for at in points})
+        for error in ("ENOTCONN", "EIO"):
+            for start in points:
+                context = f"{error} on the source from {calls[start]} #{calls[:start].count(calls[start]) + 1}: "
+                prepare_destination(self.destination)
+                done = strace(failing_from(paths, calls, start, error), self.source, self.destination)
+                self.check_stopped_by_a_disk_gone(done, SOURCE_GONE, context)
+                self.assertNotIn(DESTINATION_GONE, done.stderr)
+
+    def test_a_file_that_fails_while_its_disk_answers_fails_its_thread_alone(self):
+        thread = "h1/news/1.dat"
+        expected = {rel: data for rel, data in self.reference.items() if rel not in (thread, "h1/news/1.idx")}
+        for root, call in ((self.destination, "write"), (self.source, "read")):
+            context = f"EIO at the {call} of {root}/{thread}: "
+            prepare_destination(self.destination)
+            done = strace(["-P" + os.path.join(root, thread), f"--inject={call}:error=EIO:when=1"], self.source,
+                          self.destination)
+            self.assertEqual(done.returncode, 1, context)
+            self.assertIn(os.path.join(root, thread).encode() + e2e.sj(" (入出力エラー)\n"), done.stderr, context)
+            self.assertNotIn(DESTINATION_GONE, done.stderr, context)
+            self.assertNotIn(SOURCE_GONE, done.stderr, context)
+            self.assertEqual(e2e.files_below(self.destination), dict(expected, **{
+                rel: data for rel, data in PREPARED.items() if rel == thread}), context)
+            self.finish_and_compare(context)
+
+    def test_every_folder_moved_into_is_flushed_before_any_index_is_named(self):
+        # Two stale copies, in two folders, are replaced in the group.
+        log = self.destination + ".trace"
+        prepare_destination(self.destination)
+        subprocess.run(["strace", "-y", "-o", log, "-e", "trace=fsync,linkat,rename,renameat,renameat2", e2e.TOOL,
+                        self.source, self.destination], stdin=subprocess.DEVNULL, capture_output=True,
+                       env=TRACED_ENV, timeout=60)
+        with open(log) as trace:
+            lines = trace.read().splitlines()
+        os.remove(log)
+        named = [at for at, line in enumerate(lines) if re.search(r'\.idx"', line)]
+        flushed = {re.search(r"<(.*)>", line).group(1): at for at, line in enumerate(lines) if line.startswith("fsync(")}
+        self.assertTrue(named)
+        for folder in ("h1/tech", "h2/a/b"):
+            self.assertLess(flushed[os.path.join(self.destination, folder)], named[0], folder)
+
+
 # Threads in the FullDisk tree: more than one group.
 THREADS = 500
 
@@ -249,6 +369,38 @@ class FullDisk(unittest.TestCase):
         self.check_stopped(done, failing)
         self.finish()
 
+    def test_no_space_at_the_commit_stops_the_walk_after_that_group(self):
+        # The 100th thread of the first group fails at its index's flush, or at
+        # its index's name: the group's others are converted, nothing is left
+        # of that thread, and no thread after the group is met.
+        failing = 99
+        for options in (WITHOUT_SYNCFS + [f"--inject=fdatasync:error=ENOSPC:when={2 * failing + 2}"],
+                        [f"--inject=linkat:error=ENOSPC:when={failing + 1}"]):
+            os.makedirs(self.destination)
+            done = strace(options, self.source, self.destination)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn(FULL, done.stderr)
+            self.assertEqual(done.stdout.count(e2e.sj("変換中:")), 384, options)
+            self.assertEqual(done.stderr.count(e2e.sj(" (ディスクがいっぱいです)\n")), 2, options)
+            expected = {}
+            for rel in self.order[:failing] + self.order[failing + 1:384]:
+                expected[rel] = self.reference[rel]
+                expected[rel[:-4] + ".idx"] = self.reference[rel[:-4] + ".idx"]
+            self.assertEqual(e2e.files_below(self.destination), expected, options)
+            self.finish()
+            shutil.rmtree(self.destination)
+
+    def test_no_space_for_a_folder_stops_the_walk(self):
+        os.makedirs(self.destination)
+        done = strace(["--inject=mkdir:error=ENOSPC:when=2"], self.source, self.destination)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(FULL, done.stderr)
+        self.assertIn(e2e.sj("フォルダを作れないため、その中は移行しませんでした: ") +
+                      os.path.join(self.destination, "h/b").encode() + e2e.sj(" (ディスクがいっぱいです)\n"), done.stderr)
+        self.assertEqual(done.stdout.count(e2e.sj("変換中:")), 0)
+        self.assertEqual(e2e.snapshot(self.destination), {"h": "folder"})
+        self.finish()
+
     def test_file_too_large_fails_that_thread_alone(self):
         os.makedirs(self.destination)
         first_writes = trace_writes(self.source, self.destination, self.work.name)
@@ -283,9 +435,10 @@ class FullDisk(unittest.TestCase):
 
 
 class ChangingSource(unittest.TestCase):
-    def test_a_thread_changed_while_it_is_copied_waits_for_the_next_run(self):
-        # The tool is stopped at the first read of a thread, once it has the
-        # thread open; a post is appended, and the tool goes on.
+    def convert_changing(self, change):
+        """Stops the tool at the first read of a thread, once it has the
+        thread open; changes the thread, and lets the tool go on. The thread
+        must fail and get no index, and one more run converts it whole."""
         with tempfile.TemporaryDirectory() as work:
             source = os.path.join(work, "morvo")
             destination = os.path.join(work, "tessiva")
@@ -298,8 +451,7 @@ class ChangingSource(unittest.TestCase):
                                        source, destination], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, env=TRACED_ENV)
             tool = holding_open(tracer, thread)
-            with open(thread, "ab") as f:
-                f.write(b"n<>m<>2004/05/11 01:02:03<>appended<>\n")
+            change(thread)
             while tracer.poll() is None:  # the tool may not have stopped yet: SIGCONT until it ends
                 os.kill(tool, signal.SIGCONT)
                 time.sleep(0.05)
@@ -314,7 +466,23 @@ class ChangingSource(unittest.TestCase):
             self.assertEqual(e2e.run(source, reference)[0], 0)
             self.assertEqual(e2e.run(source, destination)[0], 0)
             self.assertEqual(e2e.files_below(destination), e2e.files_below(reference))
-            self.assertIn(b"appended", e2e.files_below(destination)["h1/news/3.dat"])
+            return e2e.files_below(destination)["h1/news/3.dat"]
+
+    def test_a_thread_changed_while_it_is_copied_waits_for_the_next_run(self):
+        def append(thread):
+            with open(thread, "ab") as f:
+                f.write(b"n<>m<>2004/05/11 01:02:03<>appended<>\n")
+        self.assertIn(b"appended", self.convert_changing(append))
+
+    def test_a_thread_rewritten_to_the_same_size_is_caught_by_its_last_write_time(self):
+        def rewrite(thread):
+            data = e2e.read(thread)
+            before = os.stat(thread).st_mtime_ns
+            with open(thread, "r+b") as f:
+                f.write(data.replace(b"long", b"LONG"))
+            # A write within the clock's tick may keep the time: move it on.
+            os.utime(thread, ns=(before + 10**9, before + 10**9))
+        self.assertIn(b"<>LONG\n", self.convert_changing(rewrite))
 
 
 def holding_open(tracer, path):
@@ -335,6 +503,7 @@ def holding_open(tracer, path):
 
 
 class Groups(unittest.TestCase):
+    largest_write = 0
     def completions_per_commit(self, sizes):
         """How many completion lines each group's commit writes,
         for a tree of threads of these sizes in bytes, each of lines of 100."""
@@ -356,7 +525,11 @@ class Groups(unittest.TestCase):
                 for line in trace:
                     match = re.match(r'write\(1, "([^"]*)"', line)
                     if match:
-                        per_commit[-1] += bytes.fromhex(match.group(1).replace("\\x", "")).count(completion)
+                        written = bytes.fromhex(match.group(1).replace("\\x", ""))
+                        # A group's lines of one stream go out at most 32 KiB a call.
+                        self.assertLessEqual(len(written), 32 * 1024)
+                        self.largest_write = max(self.largest_write, len(written))
+                        per_commit[-1] += written.count(completion)
                     elif per_commit[-1]:
                         per_commit.append(0)
             return [count for count in per_commit if count]
@@ -368,6 +541,8 @@ class Groups(unittest.TestCase):
 
     def test_a_group_holds_at_most_384_threads(self):
         self.assertEqual(self.completions_per_commit([200] * 400), [384, 16])
+        # The first group's lines, near 32 KiB or over it, took a write of 24 KiB or more.
+        self.assertGreater(self.largest_write, 24 * 1024)
 
 
 if __name__ == "__main__":

@@ -178,6 +178,37 @@ class Dialogue(ToolCase):
                          (1, PROMPT, BANNER + sj("TessivaのLogフォルダがありません: ") + native(plain).encode() + b"\n"))
         self.assertEqual(os.listdir(self.destination), [])
 
+    def test_destination_that_takes_no_new_file_is_refused(self):
+        # A read-only file system (here a read-only bind mount), and a folder
+        # the user may not write into: one line, and nothing written.
+        if os.geteuid() != 0:
+            self.skipTest("needs root to mount, and to run the tool as another user")
+        self.thread("h/b/1.dat", FIRST + b"\n")
+        write(os.path.join(self.destination, "kept.txt"), b"kept")
+        self.seal_source()
+        unchanged = snapshot(self.destination)
+        refused = sj("TessivaのLogフォルダに書き込めません: ")
+        read_only = os.path.join(self.root, "read-only")
+        os.makedirs(read_only)
+        subprocess.run(["mount", "--bind", self.destination, read_only], check=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", read_only], check=True)
+            # Wine gives the Windows program a read-only file system as access denied.
+            cause = " (アクセスが拒否されました)\n" if WINE is not None else " (読み取り専用のディスクです)\n"
+            self.assertEqual(run(self.source, read_only),
+                             (1, PROMPT, BANNER + refused + native(read_only).encode() + sj(cause)))
+        finally:
+            subprocess.run(["umount", read_only], check=True)
+        self.assertEqual(snapshot(self.destination), unchanged)
+        if WINE is not None:
+            return  # Wine's prefix belongs to root
+        os.chmod(self.root, 0o755)
+        tool = os.path.join(self.root, "tool")
+        shutil.copy2(TOOL, tool)
+        self.assertEqual(run(self.source, self.destination, user=65534, tool=tool, cwd=self.root),
+                         (1, PROMPT, BANNER + refused + self.destination.encode() + sj(" (アクセスが拒否されました)\n")))
+        self.assertEqual(snapshot(self.destination), unchanged)
+
     def test_one_folder_spelled_two_ways_is_refused(self):
         self.thread("h/b/1.dat", FIRST + b"\n")
         os.symlink(self.source, os.path.join(self.root, "alias"))
@@ -242,6 +273,8 @@ class Conversion(ToolCase):
         write(os.path.join(self.destination, "h/b/100.dat"), b"stale")
         write(os.path.join(self.destination, "h/b/zero.idx"), b"")
         write(os.path.join(self.destination, "h/b/zero.dat"), b"")
+        # What an interrupted run left under the index's temporary name is replaced too.
+        write(os.path.join(self.destination, "h/b/zero.idx.m2t-tmp"), b"left by an interrupted run")
         write(os.path.join(self.destination, "h/b/old.dat/inside.idx"), b"\0" * 5000)
         write(os.path.join(self.destination, "h/b/UP.idx"), b"\0" * 4000 + b"x")
         expected["h/b/UP.idx"] = b"\0" * 4000 + b"x"

@@ -20,7 +20,7 @@
 namespace {
 
 using platform::FlushStatusBlock;
-using platform::WindowsFlushCalls;
+using platform::WindowsCalls;
 
 constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BB);
 
@@ -37,7 +37,7 @@ struct Scene {
     std::set<std::string> flushedOnce;
 };
 Scene* active = nullptr;
-WindowsFlushCalls systemCalls;
+WindowsCalls systemCalls;
 
 std::string Below(std::string path) {
     std::size_t at = path.find(active->destination);
@@ -145,12 +145,12 @@ protected:
         Write(source + "\\h\\a\\1.dat", "n<>m<>2004/05/10 12:34:56<>x<>one\n");
         Write(source + "\\h\\b\\2.dat", "n<>m<>2004/05/10 12:34:56<>x<>two\n");
         Write(destination + "\\h\\b\\2.dat", "left by an interrupted run");
-        systemCalls = platform::FlushCalls();
+        systemCalls = platform::Calls();
         scene.destination = destination;
     }
 
     void TearDown() override {
-        platform::FlushCalls() = systemCalls;
+        platform::Calls() = systemCalls;
         active = nullptr;
         RemoveTree(root);
     }
@@ -159,7 +159,7 @@ protected:
     // streams caught in files.
     void Convert() {
         active = &scene;
-        WindowsFlushCalls& calls = platform::FlushCalls();
+        WindowsCalls& calls = platform::Calls();
         calls.flushBuffersFileEx = scene.noSyncPresent ? NoSyncStandIn : nullptr;
         calls.flushFileBuffers = FlushStandIn;
         calls.getVolumeInformationByHandleW = FileSystemStandIn;
@@ -179,7 +179,7 @@ protected:
         _dup2(savedOut, 1);
         _dup2(savedError, 2);
         for (int descriptor : {out, error, savedOut, savedError}) _close(descriptor);
-        platform::FlushCalls() = systemCalls;
+        platform::Calls() = systemCalls;
         output = Read(root + "\\out.txt");
         errors = Read(root + "\\error.txt");
     }

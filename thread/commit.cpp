@@ -11,15 +11,31 @@ namespace {
 
 using platform::IoError;
 
-// How a thread of the group fared: at most one of the two is set.
+// How a thread of the group fared: at most one of the two errors is set.
 struct Outcome {
     IoError copyError = IoError::None;
     IoError indexError = IoError::None;
+    bool noted = false;  // its failure was told to the run, which asked the disk about it
+    bool named = false;  // its index stands
     bool Failed() const { return copyError != IoError::None || indexError != IoError::None; }
 };
 
 std::string FolderOf(const std::string& file) {
     return file.substr(0, file.rfind(platform::kSeparator));
+}
+
+// Tells the run of each new failure, in the threads' order, until one finds
+// the destination's disk gone. From then on nothing more is asked of that
+// disk: the threads neither named nor failed by then are left alone, and
+// only the thread that found it is reported.
+void NoteFailures(std::vector<Outcome>& outcomes, RunTally& tally) {
+    for (Outcome& outcome : outcomes) {
+        if (DestinationGone(tally)) return;
+        if (!outcome.Failed() || outcome.noted) continue;
+        outcome.noted = true;
+        NoteFailure(Side::Destination, outcome.copyError != IoError::None ? outcome.copyError : outcome.indexError,
+                    tally);
+    }
 }
 
 // One flush makes the copies and the records durable, in the order they were written.
@@ -75,16 +91,29 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
     }
 }
 
-// Names the index of every thread whose copy stands; drops the others.
-void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
-    for (std::size_t i = 0; i < threads.size(); ++i) {
+// Names the index of every thread whose copy stands; drops the others, and
+// the copy of one whose index could not be named. A failure to name one that
+// finds the destination's disk gone leaves the rest alone.
+void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, RunTally& tally) {
+    for (std::size_t i = 0; i < threads.size() && !DestinationGone(tally); ++i) {
         std::string indexFile = IndexFileOf(threads[i].destinationFile);
         if (outcomes[i].Failed()) {
             DiscardIndexFile(indexFile, threads[i].index);
-        } else {
-            outcomes[i].indexError = NameIndexFile(indexFile, threads[i].index);
+            continue;
         }
+        outcomes[i].indexError = NameIndexFile(indexFile, threads[i].index);
+        outcomes[i].named = outcomes[i].indexError == IoError::None;
+        if (outcomes[i].named) continue;
+        NoteFailures(outcomes, tally);
+        // No index will stand for the copy: nothing of the thread is left.
+        if (!DestinationGone(tally)) platform::RemoveFile(threads[i].destinationFile);
     }
+}
+
+// Closes what a thread still holds open, and asks nothing more of the disk.
+void LeaveAlone(PendingThread& thread) {
+    platform::CloseFile(thread.copy);
+    platform::CloseFile(thread.index.file);
 }
 
 }  // namespace
@@ -92,15 +121,22 @@ void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outc
 void CommitGroup(ThreadGroup& group, RunTally& tally) {
     std::vector<PendingThread>& threads = group.threads;
     std::vector<Outcome> outcomes(threads.size());
-    FlushGroup(threads, outcomes);
-    SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
-    NameIndices(threads, outcomes);
+    if (!DestinationGone(tally)) {
+        FlushGroup(threads, outcomes);
+        NoteFailures(outcomes, tally);
+    }
+    if (!DestinationGone(tally)) {
+        SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
+        NoteFailures(outcomes, tally);
+    }
+    NameIndices(threads, outcomes, tally);
     // Last thread first, so that the places kept by the earlier ones stay where they were.
     for (std::size_t i = threads.size(); i-- > 0;) {
-        const PendingThread& thread = threads[i];
+        PendingThread& thread = threads[i];
         const Outcome& outcome = outcomes[i];
-        if (outcome.copyError == IoError::DiskFull || outcome.indexError == IoError::DiskFull) {
-            tally.destinationFull = true;
+        if (DestinationGone(tally) && !outcome.named) {
+            LeaveAlone(thread);
+            if (!outcome.noted) continue;  // neither migrated nor failed: the next run converts it
         }
         if (outcome.copyError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kCopyUnwritable,

@@ -19,6 +19,8 @@ const char* CauseText(IoError error) {
         case IoError::FileTooLarge: return text::kCauseFileTooLarge;
         case IoError::NameTooLong: return text::kCauseNameTooLong;
         case IoError::NotAFile: return text::kCauseNotAFile;
+        case IoError::ReadOnly: return text::kCauseReadOnly;
+        case IoError::Gone: return text::kCauseGone;
         default: return text::kCauseOther;
     }
 }
@@ -31,11 +33,12 @@ struct Copy {
     std::string writtenFile;
 };
 
-// A full destination also stops the walk once the thread is reported: every
-// later thread would fail the same way.
-void ReportThreadFailure(const char* message, const std::string& path, IoError error, RunTally& tally) {
+// A full destination, or a disk gone, also stops the walk once the thread is
+// reported: every later thread would fail the same way.
+void ReportThreadFailure(Side side, const char* message, const std::string& path, IoError error,
+                         RunTally& tally) {
     ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
-    if (error == IoError::DiskFull) tally.destinationFull = true;
+    NoteFailure(side, error, tally);
 }
 
 // The thread file being read: its size and last write time before the first
@@ -46,14 +49,6 @@ struct Source {
     platform::FileIdentity identity;
     platform::FileState state;
 };
-
-// Whether the thread file is as it was before the first read. One the reader
-// appended to while it was copied may have been copied up to the middle of a
-// post, which would then be counted and indexed for ever.
-bool Unchanged(const Source& source) {
-    platform::FileState now;
-    return platform::StateOf(source.file, now) == IoError::None && now == source.state;
-}
 
 std::size_t StemHash(std::string_view stem) {
     return std::hash<std::string_view>()(stem);
@@ -83,7 +78,7 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
         error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Replace, copy.file);
     }
     if (error != IoError::None) {
-        ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
+        ReportThreadFailure(Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
         return false;
     }
     return true;
@@ -101,7 +96,7 @@ void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, 
     }
     if (error == IoError::None) return;
     platform::RemoveFile(copy.writtenFile);
-    ReportThreadFailure(text::kCopyUnwritable, destinationFile, error, tally);
+    ReportThreadFailure(Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
 }
 
 // Writes the copy and the index record and puts the thread, both still open,
@@ -114,7 +109,7 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
     CopyResult copied = CopyLines(source.file, copy.file, buffers, summary);
     if (copied.readError != IoError::None) {
         DropCopy(copy);
-        ReportThreadFailure(text::kSourceUnreadable, source.path, copied.readError, tally);
+        ReportThreadFailure(Side::Source, text::kSourceUnreadable, source.path, copied.readError, tally);
         return Continue;
     }
     if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
@@ -122,7 +117,17 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
         CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
         return copied.brokenTitle ? Abort : Continue;
     }
-    if (!Unchanged(source)) {
+    // The thread file must be as it was before the first read: one the reader
+    // appended to while it was copied may have been copied up to the middle of
+    // a post, which would then be counted and indexed for ever.
+    platform::FileState now;
+    IoError stateError = platform::StateOf(source.file, now);
+    if (stateError != IoError::None) {
+        DropCopy(copy);
+        ReportThreadFailure(Side::Source, text::kSourceUnreadable, source.path, stateError, tally);
+        return Continue;
+    }
+    if (!(now == source.state)) {
         DropCopy(copy);
         ReportFailure(FailedItem::Thread, text::kSourceChanged, source.path, text::kCauseSourceChanged, tally);
         return Continue;
@@ -131,7 +136,7 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
     IoError indexError = WriteIndexRecord(locations.indexFile, summary, index);
     if (indexError != IoError::None) {
         DropCopy(copy);
-        ReportThreadFailure(text::kIndexUnwritable, locations.indexFile, indexError, tally);
+        ReportThreadFailure(Side::Destination, text::kIndexUnwritable, locations.indexFile, indexError, tally);
         return Continue;
     }
     bool replacesOld = copy.writtenFile != destinationFile;
@@ -178,8 +183,8 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     Source source{sourceFile, {}, {}, {}};
     IoError error = platform::OpenForReading(sourceFile, source.file, source.identity, source.state);
     if (error != IoError::None) {
-        ReportThreadFailure(text::kSourceUnreadable, sourceFile, error, tally);
-        return Continue;
+        ReportThreadFailure(Side::Source, text::kSourceUnreadable, sourceFile, error, tally);
+        return tally.stop != RunStop::None ? Abort : Continue;
     }
     // A thread that would take the group past its bytes commits the group
     // first, which also shows this thread's progress line before a long copy.
@@ -187,11 +192,11 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     group.threads.reserve(GroupThreads());
     Copy copy;
     ConvertResult result = Continue;
-    if (!tally.destinationFull && StartCopy(destinationFile, source.identity, copy, tally)) {
+    if (tally.stop == RunStop::None && StartCopy(destinationFile, source.identity, copy, tally)) {
         result = TransferThread(source, copy, destinationFile, locations, buffers, group, tally);
         group.sourceBytes += source.state.size;
     }
     platform::CloseFile(source.file);
     if (group.threads.size() >= GroupThreads() || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
-    return tally.destinationFull ? Abort : result;
+    return tally.stop != RunStop::None ? Abort : result;
 }

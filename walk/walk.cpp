@@ -44,7 +44,9 @@ struct Walk {
     TransferBuffers buffers;
     ThreadGroup group;
 
-    ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
+    ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder,
+                                     bool& listed);
+    ConvertResult FolderUnlisted(const std::string& sourceFolder, platform::IoError error);
     ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder);
     bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
     const char* SourceRefusal(const std::string& childSource, FileIdentity& childIdentity) const;
@@ -52,12 +54,19 @@ struct Walk {
     void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder);
 };
 
-ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder) {
+// A source folder that could not be listed, or not to its end, is reported,
+// and stops the walk where the source's disk no longer answers.
+ConvertResult Walk::FolderUnlisted(const std::string& sourceFolder, platform::IoError error) {
+    ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, "", tally);
+    NoteFailure(Side::Source, error, tally);
+    return tally.stop != RunStop::None ? Abort : Continue;
+}
+
+ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder,
+                                       bool& listed) {
     platform::DirectorySearch search;
-    if (!platform::StartSearch(sourceFolder, search)) {
-        ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, "", tally);
-        return Continue;
-    }
+    listed = platform::StartSearch(sourceFolder, search);
+    if (!listed) return FolderUnlisted(sourceFolder, search.error);
     platform::DirectoryEntry entry;
     ConvertResult result = Continue;
     while (result == Continue && platform::NextEntry(search, entry)) {
@@ -70,7 +79,8 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
         if (group.commits != commits) ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
     }
     platform::CloseSearch(search);
-    return result;
+    listed = search.error == platform::IoError::None;
+    return listed ? result : FolderUnlisted(sourceFolder, search.error);
 }
 
 // Why a source folder is not entered, or nullptr: it leads into the
@@ -99,12 +109,15 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
         platform::WriteLine(stderr, {refusal, platform::AsPath(childSource)});
         return false;
     }
-    // A full disk stops the walk as a thread's copy would; any other failure
-    // shows in the copies of the folder's threads.
-    if (platform::CreateFolder(childDestination) == platform::IoError::DiskFull) {
-        ReportFailure(FailedItem::Folder, text::kFolderUnwritable, childDestination, text::kCauseDiskFull, tally);
-        tally.destinationFull = true;
-        return false;
+    // A full disk, or one gone, stops the walk as a thread's copy would; any
+    // other failure shows in the copies of the folder's threads.
+    platform::IoError made = platform::CreateFolder(childDestination);
+    if (made != platform::IoError::None && made != platform::IoError::AlreadyExists) {
+        NoteFailure(Side::Destination, made, tally);
+        if (tally.stop != RunStop::None) {
+            ReportFailure(FailedItem::Folder, text::kFolderUnwritable, childDestination, CauseText(made), tally);
+            return false;
+        }
     }
     if (LeadsIntoSource(childDestination)) {
         ReportFailure(FailedItem::Folder, text::kFolderIntoSource, childDestination, "", tally);
@@ -135,6 +148,9 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
         if (progress.countToConvert && !IsIndexed(IndexFileOf(Join(destinationFolder, entry.name)))) {
             ++progress.threadsToConvert;
             progress.bytesToConvert += size;
+            // The copy is at most as long as the thread file; each file takes whole allocation units.
+            progress.spaceToConvert += SpaceTaken(size, progress.allocationUnit) +
+                                       SpaceTaken(kIndexBytes, progress.allocationUnit);
         }
     }
     platform::CloseSearch(search);
@@ -143,6 +159,9 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
         std::string childDestination = Join(destinationFolder, name);
         FileIdentity childIdentity;
         if (SourceRefusal(childSource, childIdentity) != nullptr || LeadsIntoSource(childDestination)) continue;
+        if (progress.countToConvert && !platform::IsFolder(childDestination)) {
+            progress.spaceToConvert += SpaceTaken(1, progress.allocationUnit);  // a folder to make
+        }
         sourceChain.push_back(childIdentity);
         CountThreads(childSource, childDestination);
         sourceChain.pop_back();
@@ -150,9 +169,11 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
 }
 
 ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder) {
-    if (ConvertThreadFiles(sourceFolder, destinationFolder) == Abort) return Abort;
+    bool listed = false;
+    if (ConvertThreadFiles(sourceFolder, destinationFolder, listed) == Abort) return Abort;
+    if (!listed) return Continue;
     platform::DirectorySearch search;
-    if (!platform::StartSearch(sourceFolder, search)) return Continue;
+    if (!platform::StartSearch(sourceFolder, search)) return FolderUnlisted(sourceFolder, search.error);
     platform::DirectoryEntry entry;
     ConvertResult result = Continue;
     while (result == Continue && platform::NextEntry(search, entry)) {
@@ -161,7 +182,7 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         std::string childDestination = Join(destinationFolder, entry.name);
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) {
-            if (tally.destinationFull) result = Abort;
+            if (tally.stop != RunStop::None) result = Abort;
             continue;
         }
         sourceChain.push_back(childIdentity);
@@ -169,11 +190,14 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         sourceChain.pop_back();
     }
     platform::CloseSearch(search);
-    return result;
+    bool listedToTheEnd = result == Abort || search.error == platform::IoError::None;
+    return listedToTheEnd ? result : FolderUnlisted(sourceFolder, search.error);
 }
 
 Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRoot, RunTally& tally) {
     Walk walk{destinationRoot, {}, {}, {}, tally, {}, {}};
+    tally.sourceRoot = sourceFolder;
+    tally.destinationRoot = destinationRoot;
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);

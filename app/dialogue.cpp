@@ -1,0 +1,25 @@
+#include "app/dialogue.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "texts/japanese.h"
+#include "walk/walk.h"
+
+// Each small thread takes a whole unit for its copy and one for its index:
+// on a disk of large units that is far more than its bytes.
+void ShowWhatFits(const std::string& sourceFolder, const std::string& destinationFolder, RunTally& tally) {
+    RunProgress& progress = tally.progress;
+    progress.countToConvert = true;
+    std::uint64_t freeBytes = 0;
+    bool spaceKnown = platform::DiskSpace(destinationFolder, freeBytes, progress.allocationUnit);
+    CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
+    platform::WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
+                                 Megabytes(progress.bytesToConvert)});
+    if (!spaceKnown) return;
+    platform::WriteLine(stdout, {text::kShowSpaceNeeded, Megabytes(progress.spaceToConvert)});
+    platform::WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
+    if (progress.spaceToConvert > freeBytes) platform::WriteLine(stdout, {text::kNotEnoughSpace});
+}
