@@ -128,7 +128,7 @@ def sample_folders():
 
 
 POSIX_TESTS = ("test_title_shows_the_progress_and_the_end_then_the_title_before",
-               "test_title_is_decided_by_standard_error_alone")
+               "test_title_is_decided_by_standard_error_alone", "test_title_after_a_full_disk_says_the_disk_was_full")
 
 
 class Console(unittest.TestCase):
@@ -283,6 +283,22 @@ class Console(unittest.TestCase):
                                stderr=subprocess.STDOUT, env=env, timeout=60)
         self.assertEqual(TITLE.sub(b"", without_controls(shown)), piped.stdout)
 
+
+    def test_title_after_a_full_disk_says_the_disk_was_full(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        source = os.path.join(self.work.name, "morvo")
+        for number in range(3):
+            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1000000)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.destination], check=True)
+        try:
+            status, answered, shown = converse([source, self.destination], [(PROMPT, b"\r")], via_cmd=True,
+                                               keep_controls=True)
+        finally:
+            subprocess.run(["umount", self.destination], check=False)
+        self.assertEqual((status, answered), (1, 1), shown)
+        titles = TITLE.findall(shown[:shown.index(PROMPT)])
+        self.assertRegex(titles[-1], utf8(r"^morvo2tessiva ディスクがいっぱいで停止 \d/3 スレッド 所要時間 \d+秒$"))
 
     def test_title_is_decided_by_standard_error_alone(self):
         source = os.path.abspath(e2e.EXAMPLES)

@@ -1,6 +1,8 @@
 // The Windows flush of a group, with stand-ins in the table of its calls: the
 // calls in order, the threads that fail and the console bytes, for each way
-// the flush can go, also those Wine cannot take (it lacks NtFlushBuffersFileEx).
+// the flush can go, also those Wine cannot take (it lacks NtFlushBuffersFileEx);
+// a destination whose disk goes away; and the space the dialogue counts on
+// disks of other clusters than the 4 KiB Wine reports.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogue.h"
 #include "platform/win32_calls.h"
 #include "texts/japanese.h"
 #include "walk/walk.h"
@@ -30,6 +33,11 @@ struct Scene {
     bool noSyncPresent = true;
     LONG noSyncStatus = 0;
     std::wstring fileSystem = L"NTFS";
+    bool fileSystemUnknown = false;         // the volume's file system cannot be asked
+    std::set<std::string> goneAt;           // creating one of these takes the destination's disk away
+    bool gone = false;                      // every file created below the destination fails
+    std::set<std::string> deviceNotConnected;  // files whose creation alone fails so
+    int streamWrites = 0;                   // WriteFile calls on the captured standard output
     std::set<std::string> noSyncFails;     // files whose no-sync write fails
     std::set<std::string> firstFlushFails;  // files whose first flush fails
     std::set<std::string> flushFails;       // files whose every flush fails
@@ -41,7 +49,8 @@ WindowsCalls systemCalls;
 
 std::string Below(std::string path) {
     std::size_t at = path.find(active->destination);
-    path = at == std::string::npos ? path : path.substr(at + active->destination.size() + 1);
+    std::size_t rest = at + active->destination.size() + 1;
+    path = at == std::string::npos ? path : rest < path.size() ? path.substr(rest) : std::string();
     for (char& byte : path) {
         if (byte == '\\') byte = '/';
     }
@@ -74,8 +83,30 @@ BOOL WINAPI FlushStandIn(HANDLE file) {
 
 BOOL WINAPI FileSystemStandIn(HANDLE file, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR name, DWORD size) {
     active->calls.push_back("filesystem " + NameOf(file));
+    if (active->fileSystemUnknown) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
     lstrcpynW(name, active->fileSystem.c_str(), static_cast<int>(size));
     return TRUE;
+}
+
+HANDLE WINAPI CreateStandIn(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                            DWORD flags, HANDLE from) {
+    std::string name = Below(path);
+    bool below = std::string(path).find(active->destination) == 0;
+    if (below && active->goneAt.count(name)) active->gone = true;
+    if ((below && active->gone) || active->deviceNotConnected.count(name)) {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return systemCalls.createFileA(path, access, share, security, how, flags, from);
+}
+
+BOOL WINAPI WriteStandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    std::string name = NameOf(file);
+    if (name.size() >= 8 && name.compare(name.size() - 8, 8, "/out.txt") == 0) ++active->streamWrites;
+    return systemCalls.writeFile(file, data, size, written, overlapped);
 }
 
 // Folder "a" lies on one volume, everything else on another; both share the
@@ -165,6 +196,8 @@ protected:
         calls.getVolumeInformationByHandleW = FileSystemStandIn;
         calls.getFinalPathNameByHandleW = FinalPathStandIn;
         calls.moveFileExA = MoveStandIn;
+        calls.createFileA = CreateStandIn;
+        calls.writeFile = WriteStandIn;
         std::fflush(stdout);
         std::fflush(stderr);
         int savedOut = _dup(1);
@@ -267,12 +300,14 @@ TEST_F(WindowsFlush, OneFlushForEachVolumeWhereTheNoSyncWriteWorks) {
     for (const std::string& thread : order) expected.push_back("flush " + CopyOf(thread));
     EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
     ExpectBothConverted(order);
+    // A standard output that is no console gets the group's lines with one call.
+    EXPECT_EQ(scene.streamWrites, 1);
 }
 
-// Where the no-sync write is refused, missing, or not documented for the
-// file system, every file is flushed on its own.
+// Where the no-sync write is refused, missing, not documented for the file
+// system, or the file system cannot be asked, every file is flushed on its own.
 TEST_F(WindowsFlush, EachFileFlushedOnItsOwnWhereTheNoSyncWriteCannotBeUsed) {
-    for (int variant = 0; variant < 3; ++variant) {
+    for (int variant = 0; variant < 4; ++variant) {
         if (variant > 0) {
             TearDown();
             SetUp();
@@ -283,6 +318,7 @@ TEST_F(WindowsFlush, EachFileFlushedOnItsOwnWhereTheNoSyncWriteCannotBeUsed) {
         scene.noSyncStatus = kStatusNotSupported;
         scene.noSyncPresent = variant != 1;
         scene.fileSystem = variant == 2 ? L"NFS" : L"NTFS";
+        scene.fileSystemUnknown = variant == 3;
         Convert();
         std::vector<std::string> order = Order();
         std::vector<std::string> expected;
@@ -339,6 +375,147 @@ TEST_F(WindowsFlush, FailedNoSyncWriteFlushesThatFileOnItsOwn) {
     expected.push_back("flush h/b/2.dat.m2t-tmp");
     EXPECT_EQ(scene.calls, Joined(expected, Names(order)));
     ExpectBothConverted(order);
+}
+
+// The disk goes away at the first copy: its creation fails, and so does the
+// file that asks the destination's folder whether it takes one. The run stops
+// there: the thread is reported, and the other one is never met.
+TEST_F(WindowsFlush, DestinationWhoseDiskGoesAwayStopsTheRun) {
+    scene.goneAt = {CopyOf("1"), CopyOf("2")};
+    Convert();
+    std::string first = output.find("\\h\\a\\1.dat") != std::string::npos ? "1" : "2";
+    EXPECT_EQ(output, Progress(first));
+    std::string copy = first == "1" ? "\\h\\a\\1.dat" : "\\h\\b\\2.dat";
+    EXPECT_EQ(errors, std::string(text::kCopyUnwritable) + destination + copy + text::kCauseGone + "\r\n");
+    EXPECT_EQ(tally.stop, RunStop::DestinationGone);
+    EXPECT_EQ(tally.failed, 1);
+    EXPECT_EQ(tally.migrated, 0);
+    EXPECT_FALSE(Exists(destination + "\\h\\a\\1.idx") || Exists(destination + "\\h\\b\\2.idx"));
+}
+
+// The same code for one file, while the destination's folder still takes a
+// new one, fails that thread alone: the folder's answer decides, not the code.
+TEST_F(WindowsFlush, FileWhoseDiskStillAnswersFailsItsThreadAlone) {
+    scene.deviceNotConnected = {CopyOf("1")};
+    Convert();
+    EXPECT_EQ(errors, std::string(text::kCopyUnwritable) + destination + "\\h\\a\\1.dat" + text::kCauseGone + "\r\n");
+    EXPECT_EQ(tally.stop, RunStop::None);
+    EXPECT_EQ(tally.failed, 1);
+    EXPECT_EQ(tally.migrated, 1);
+    EXPECT_TRUE(Exists(destination + "\\h\\b\\2.idx"));
+}
+
+TEST(WindowsErrors, EachCodeOfADiskGoneOrWriteProtectedIsClassedSo) {
+    for (DWORD code : {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED,
+                       ERROR_DEV_NOT_EXIST, ERROR_BAD_NETPATH, ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR,
+                       ERROR_FILE_INVALID}) {
+        EXPECT_EQ(platform::FromWindowsError(code), platform::IoError::Gone) << code;
+    }
+    EXPECT_EQ(platform::FromWindowsError(ERROR_WRITE_PROTECT), platform::IoError::ReadOnly);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_ACCESS_DENIED), platform::IoError::AccessDenied);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_DISK_FULL), platform::IoError::DiskFull);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_PATH_NOT_FOUND), platform::IoError::NotFound);
+}
+
+// What the disk says of its space, in the stand-ins.
+struct Disk {
+    DWORD sectorsPerCluster = 8;
+    ULONGLONG availableToCaller = 0;
+    ULONGLONG free = 10ULL << 30;  // more than the caller's quota lets it write
+};
+Disk* disk = nullptr;
+
+BOOL WINAPI FreeSpaceStandIn(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+    if (available != nullptr) available->QuadPart = disk->availableToCaller;
+    if (total != nullptr) total->QuadPart = 20ULL << 30;
+    if (free != nullptr) free->QuadPart = disk->free;
+    return TRUE;
+}
+
+BOOL WINAPI ClusterStandIn(LPCSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
+                           LPDWORD clusters) {
+    *sectorsPerCluster = disk->sectorsPerCluster;
+    *bytesPerSector = 512;
+    *freeClusters = 1000;
+    *clusters = 2000;
+    return TRUE;
+}
+
+// The dialogue's estimate for 300 small threads (1,360 bytes each) in h\b:
+// each copy and each index takes a whole cluster, and so does each folder to
+// make; the space is what the caller may write.
+class SpaceEstimate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temporary[MAX_PATH];
+        GetTempPathA(MAX_PATH, temporary);
+        root = std::string(temporary) + "m2t-space-" + std::to_string(GetCurrentProcessId()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (const char* folder : {"", "\\morvo", "\\morvo\\h", "\\morvo\\h\\b", "\\tessiva"}) {
+            CreateDirectoryA((root + folder).c_str(), nullptr);
+        }
+        for (int number = 0; number < 300; ++number) {
+            Write(root + "\\morvo\\h\\b\\" + std::to_string(number) + ".dat",
+                  "a<>b<>c d<>e<>t\n" + std::string(1344, 'x'));
+        }
+        systemCalls = platform::Calls();
+    }
+
+    void TearDown() override {
+        platform::Calls() = systemCalls;
+        disk = nullptr;
+        RemoveTree(root);
+    }
+
+    // The dialogue's lines with the disk of the stand-ins.
+    std::string Shown(Disk& shownDisk) {
+        disk = &shownDisk;
+        platform::Calls().getDiskFreeSpaceExA = FreeSpaceStandIn;
+        platform::Calls().getDiskFreeSpaceA = ClusterStandIn;
+        std::fflush(stdout);
+        int saved = _dup(1);
+        int out = _open((root + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+        _dup2(out, 1);
+        RunTally tally;
+        ShowWhatFits(root + "\\morvo", root + "\\tessiva", tally);
+        std::fflush(stdout);
+        _dup2(saved, 1);
+        _close(out);
+        _close(saved);
+        platform::Calls() = systemCalls;
+        return Read(root + "\\out.txt");
+    }
+
+    static std::string Lines(const std::string& threads, const std::string& bytes, const std::string& needed,
+                             const std::string& free, bool warned) {
+        return std::string(text::kShowThreads) + threads + text::kShowThreadsBytes + bytes + "\r\n" +
+               text::kShowSpaceNeeded + needed + "\r\n" + text::kShowFreeSpace + free + "\r\n" +
+               (warned ? std::string(text::kNotEnoughSpace) + "\r\n" : std::string());
+    }
+
+    std::string root;
+};
+
+TEST_F(SpaceEstimate, WarnsWhereTheFilesTakeMoreThanTheCallerMayWrite) {
+    // 128 KiB clusters: 300 threads of 256 KiB each and two folders take
+    // 78.9 MB, more than the 64 MiB the caller may write; the disk's own free
+    // space, under no quota, would hold them.
+    Disk large{256, 64ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("300", "0.4 MB", "78.9 MB", "67.1 MB", true));
+    // 4 KiB clusters: they take 2.5 MB, and fit.
+    Disk small{8, 64ULL << 20};
+    EXPECT_EQ(Shown(small), Lines("300", "0.4 MB", "2.5 MB", "67.1 MB", false));
+}
+
+TEST_F(SpaceEstimate, CountsOnlyTheThreadsStillToConvert) {
+    // Two thirds are indexed already: the 100 left take 26.2 MB of 128 KiB
+    // clusters, in folders that are there, and fit where all 300 would not.
+    for (const char* folder : {"\\tessiva\\h", "\\tessiva\\h\\b"}) CreateDirectoryA((root + folder).c_str(), nullptr);
+    for (int number = 100; number < 300; ++number) {
+        Write(root + "\\tessiva\\h\\b\\" + std::to_string(number) + ".idx", "indexed");
+    }
+    Disk large{256, 64ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("100", "0.1 MB", "26.2 MB", "67.1 MB", false));
 }
 
 }  // namespace
