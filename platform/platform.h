@@ -74,8 +74,9 @@ IoError CreateFolder(const std::string& path);
 // the disk's allocation unit: every file takes a whole number of them.
 bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit);
 
-// Whether the folder's disk still takes a new file there, found by making one
-// that leaves nothing behind, even when the tool is killed meanwhile.
+// Whether the folder's disk still takes a new file there, found by making one,
+// flushed where the platform's caches could answer for a disk gone, that
+// leaves nothing behind, even when the tool is killed meanwhile.
 IoError TakesNewFile(const std::string& folder);
 // Whether the folder's disk still answers: the folder opens and lists.
 IoError Answers(const std::string& folder);

@@ -236,22 +236,32 @@ constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
 
 }  // namespace
 
+namespace {
+
+// A new file's flush reaches the disk itself, which a pulled stick whose
+// folders the system still holds in memory no longer answers. EINVAL: the
+// file system has no flush, and nothing to wait for.
+IoError Flushed(FileHandle& file) {
+    IoError error = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL ? IoError::None : FromErrno(errno);
+    CloseFile(file);
+    return error;
+}
+
+}  // namespace
+
 // An unnamed file vanishes with its descriptor, whatever becomes of the tool.
 IoError TakesNewFile(const std::string& folder) {
+    FileHandle file;
 #ifdef O_TMPFILE
-    int unnamed = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (unnamed >= 0) {
-        close(unnamed);
-        return IoError::None;
-    }
+    file.value = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (file.value >= 0) return Flushed(file);
     if (!NoUnnamedFiles(errno)) return FromErrno(errno);
 #endif
     std::string probe = folder + kSeparator + kProbeName;
-    FileHandle file;
     IoError error = CreateNewFile(probe, IfPresent::Replace, file);
-    if (error != IoError::None) return error;
-    CloseFile(file);
-    return unlink(probe.c_str()) == 0 ? IoError::None : FromErrno(errno);
+    if (error == IoError::None) error = Flushed(file);
+    if (unlink(probe.c_str()) != 0 && error == IoError::None) error = FromErrno(errno);
+    return error;
 }
 
 IoError Answers(const std::string& folder) {

@@ -395,7 +395,8 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
 }
 
 // A file that is deleted when its handle closes leaves nothing, even when the
-// tool is killed: the system closes the handle then.
+// tool is killed: the system closes the handle then. A volume whose disk went
+// away refuses it at once.
 IoError TakesNewFile(const std::string& folder) {
     std::string probe = folder + "\\.m2t-probe.m2t-tmp";
     if (!FitsAnsiPath(probe)) return RefuseLongPath();

@@ -210,6 +210,14 @@ class InjectedFailures(unittest.TestCase):
         for call, path, options, context in points:
             prepare_destination(self.destination)
             done = strace(options, self.source, self.destination)
+            # The file that asks, before anything is written, whether the
+            # destination takes one, lies in its root: the run is refused.
+            if os.path.dirname(path) == self.destination:
+                self.assertEqual(done.returncode, 1, context)
+                self.assertIn(e2e.sj("TessivaのLogフォルダに書き込めません: ") + self.destination.encode() +
+                              e2e.sj(" (入出力エラー)\n"), done.stderr, context)
+                self.assertEqual(e2e.files_below(self.destination), PREPARED, context)
+                continue
             # Each file's own flush then confirms it; and an index that cannot
             # be read may be the reader's own and is left alone: nothing fails.
             if call == "syncfs" or path.endswith(".idx"):
