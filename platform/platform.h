@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,8 +113,12 @@ void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
 // Returns once the bytes of every file are on the disk, so that they outlast a
 // power cut, with as few flushes of the disk as the platform allows. `errors`
 // gets one result per file: None only where that file's bytes are confirmed
-// on the disk.
-void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors);
+// on the disk. Where a file's own flush fails, `goOn` is asked, with the
+// file's place and the error, whether to flush the rest: when it says no, the
+// files not yet flushed are left untried, failed with that error, as a disk
+// gone would fail each of them, slowly on a dropped share.
+using FlushFailed = std::function<bool(std::size_t file, IoError error)>;
+void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors, const FlushFailed& goOn);
 // Returns once the files moved into the folder with ReplaceFile keep their
 // names after a power cut.
 IoError SyncFolder(const std::string& folder);

@@ -234,13 +234,9 @@ bool NoUnnamedFiles(int cause) {
 // takes a new one; one left by a kill is replaced by the next run's.
 constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
 
-}  // namespace
-
-namespace {
-
-// A new file's flush reaches the disk itself, which a pulled stick whose
-// folders the system still holds in memory no longer answers. EINVAL: the
-// file system has no flush, and nothing to wait for.
+// A new file's flush reaches the disk itself, which a disk gone whose folders
+// the system still holds in memory cannot answer. EINVAL: the file system has
+// no flush, and nothing to wait for.
 IoError Flushed(FileHandle& file) {
     IoError error = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL ? IoError::None : FromErrno(errno);
     CloseFile(file);
@@ -433,7 +429,7 @@ void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
 // so a write-back that failed since is reported to it. Where it is not, or
 // where it fails, each file is flushed on its own (one fdatasync each), and
 // its own result decides.
-void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
+void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors, const FlushFailed& goOn) {
     errors.assign(files.size(), IoError::Other);
     std::vector<bool> flushed(files.size(), false);
 #ifdef __linux__
@@ -458,6 +454,12 @@ void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& error
 #endif
     for (std::size_t i = 0; i < files.size(); ++i) {
         errors[i] = flushed[i] ? IoError::None : SyncFile(static_cast<int>(files[i].value));
+        if (errors[i] != IoError::None && !goOn(i, errors[i])) {
+            for (std::size_t left = i + 1; left < files.size(); ++left) {
+                if (!flushed[left]) errors[left] = errors[i];
+            }
+            return;
+        }
     }
 }
 

@@ -569,7 +569,7 @@ std::wstring VolumeOf(HANDLE file) {
 bool NoSyncIsDocumented(HANDLE file) {
     wchar_t fileSystem[MAX_PATH + 1];
     if (!Calls().getVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
-                                                    MAX_PATH + 1)) {
+                                               MAX_PATH + 1)) {
         return false;
     }
     for (const wchar_t* documented : {L"NTFS", L"FAT", L"FAT32", L"exFAT"}) {
@@ -621,7 +621,7 @@ void StartWriteBack(FileHandle, std::uint64_t, std::uint64_t) {}
 // of them. A file that could not be written so (Vista, 7, Wine, a file system
 // it is not documented for), or whose volume's flush failed, is flushed on
 // its own, and its own result decides.
-void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors) {
+void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors, const FlushFailed& goOn) {
     errors.assign(files.size(), IoError::Other);
     std::vector<std::wstring> waiting(files.size());  // the volume whose flush the file waits for
     if (Calls().flushBuffersFileEx != nullptr) {
@@ -641,7 +641,14 @@ void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& error
         }
     }
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (errors[i] != IoError::None) errors[i] = SyncFile(HandleOf(files[i]));
+        if (errors[i] == IoError::None) continue;
+        errors[i] = SyncFile(HandleOf(files[i]));
+        if (errors[i] != IoError::None && !goOn(i, errors[i])) {
+            for (std::size_t left = i + 1; left < files.size(); ++left) {
+                if (errors[left] != IoError::None) errors[left] = errors[i];
+            }
+            return;
+        }
     }
 }
 

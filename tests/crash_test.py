@@ -110,7 +110,7 @@ def failing_from(paths, calls, start, error):
     also those that only a failure brings: strace counts only the calls -P
     lets through, each name on its own."""
     options = ["-P" + path for path in paths]
-    for name in sorted(set(calls)):
+    for name in sorted(set(calls) | set(CHANGING_CALLS) | {"read", "getdents64", "newfstatat", "fstatfs"}):
         options.append(f"--inject={name}:error={error}:when={calls[:start].count(name) + 1}+")
     return options
 
@@ -259,6 +259,16 @@ class InjectedFailures(unittest.TestCase):
                 prepare_destination(self.destination)
                 done = strace(failing_from(paths, calls, start, error), self.source, self.destination)
                 self.check_stopped_by_a_disk_gone(done, DESTINATION_GONE, context)
+        # Gone at the group's flush: the first copy whose own flush fails
+        # finds it, and no other file is flushed, each of which could take
+        # long on a dropped share.
+        log = self.destination + ".trace"
+        prepare_destination(self.destination)
+        strace(["-o", log] + failing_from(paths, calls, calls.index("syncfs"), "ENOTCONN"), self.source,
+               self.destination)
+        with open(log) as trace:
+            self.assertEqual(sum(line.startswith("fdatasync(") for line in trace), 1)
+        os.remove(log)
         print(f"\ndestination gone at: {len(points)} points", file=sys.stderr)
 
     def test_a_source_that_goes_away_stops_the_run(self):

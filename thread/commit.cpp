@@ -38,15 +38,22 @@ void NoteFailures(std::vector<Outcome>& outcomes, RunTally& tally) {
     }
 }
 
-// One flush makes the copies and the records durable, in the order they were written.
-void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
+// One flush makes the copies and the records durable, in the order they were
+// written. A file whose own flush fails is told to the run at once, which
+// stops the flush where that finds the destination's disk gone.
+void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, RunTally& tally) {
     std::vector<platform::FileHandle> files;
     for (const PendingThread& thread : threads) {
         files.push_back(thread.copy);
         files.push_back(thread.index.file);
     }
     std::vector<IoError> errors;
-    platform::SyncFiles(files, errors);
+    platform::SyncFiles(files, errors, [&outcomes, &tally](std::size_t file, IoError error) {
+        Outcome& outcome = outcomes[file / 2];
+        if (!outcome.noted) NoteFailure(Side::Destination, error, tally);
+        outcome.noted = true;
+        return !DestinationGone(tally);
+    });
     for (std::size_t i = 0; i < threads.size(); ++i) {
         outcomes[i].copyError = errors[2 * i];
         if (errors[2 * i] == IoError::None) outcomes[i].indexError = errors[2 * i + 1];
@@ -121,10 +128,7 @@ void LeaveAlone(PendingThread& thread) {
 void CommitGroup(ThreadGroup& group, RunTally& tally) {
     std::vector<PendingThread>& threads = group.threads;
     std::vector<Outcome> outcomes(threads.size());
-    if (!DestinationGone(tally)) {
-        FlushGroup(threads, outcomes);
-        NoteFailures(outcomes, tally);
-    }
+    if (!DestinationGone(tally)) FlushGroup(threads, outcomes, tally);
     if (!DestinationGone(tally)) {
         SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
         NoteFailures(outcomes, tally);
