@@ -44,7 +44,8 @@ void NoteFailure(Side side, platform::IoError error, RunTally& tally) {
         if (platform::Answers(tally.sourceRoot) != platform::IoError::None) tally.stop = RunStop::SourceGone;
         return;
     }
-    platform::IoError root = error == platform::IoError::DiskFull ? error : platform::TakesNewFile(tally.destinationRoot);
+    bool full = error == platform::IoError::DiskFull;
+    platform::IoError root = full ? error : platform::TakesNewFile(tally.destinationRoot);
     if (root == platform::IoError::DiskFull) {
         tally.stop = RunStop::DestinationFull;
     } else if (!TakesFiles(root)) {

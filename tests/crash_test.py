@@ -311,7 +311,8 @@ class InjectedFailures(unittest.TestCase):
             lines = trace.read().splitlines()
         os.remove(log)
         named = [at for at, line in enumerate(lines) if re.search(r'\.idx"', line)]
-        flushed = {re.search(r"<(.*)>", line).group(1): at for at, line in enumerate(lines) if line.startswith("fsync(")}
+        flushed = {re.search(r"<(.*)>", line).group(1): at for at, line in enumerate(lines)
+                   if line.startswith("fsync(")}
         self.assertTrue(named)
         for folder in ("h1/tech", "h2/a/b"):
             self.assertLess(flushed[os.path.join(self.destination, folder)], named[0], folder)

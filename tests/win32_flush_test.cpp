@@ -466,7 +466,7 @@ BOOL WINAPI ClusterStandIn(LPCSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSe
     return TRUE;
 }
 
-// The dialogue's estimate for 300 small threads (1,360 bytes each) in h\b:
+// The dialogue's estimate for 3,000 small threads (1,360 bytes each) in h\b:
 // each copy and each index takes a whole cluster, and so does each folder to
 // make; the space is what the caller may write.
 class SpaceEstimate : public ::testing::Test {
@@ -479,7 +479,7 @@ protected:
         for (const char* folder : {"", "\\morvo", "\\morvo\\h", "\\morvo\\h\\b", "\\tessiva"}) {
             CreateDirectoryA((root + folder).c_str(), nullptr);
         }
-        for (int number = 0; number < 300; ++number) {
+        for (int number = 0; number < 3000; ++number) {
             Write(root + "\\morvo\\h\\b\\" + std::to_string(number) + ".dat",
                   "a<>b<>c d<>e<>t\n" + std::string(1344, 'x'));
         }
@@ -522,25 +522,27 @@ protected:
 };
 
 TEST_F(SpaceEstimate, WarnsWhereTheFilesTakeMoreThanTheCallerMayWrite) {
-    // 128 KiB clusters: 300 threads of 256 KiB each and two folders take
-    // 78.9 MB, more than the 64 MiB the caller may write; the disk's own free
-    // space, under no quota, would hold them.
-    Disk large{256, 64ULL << 20};
-    EXPECT_EQ(Shown(large), Lines("300", "0.4 MB", "78.9 MB", "67.1 MB", true));
-    // 4 KiB clusters: they take 2.5 MB, and fit.
-    Disk small{8, 64ULL << 20};
-    EXPECT_EQ(Shown(small), Lines("300", "0.4 MB", "2.5 MB", "67.1 MB", false));
+    // 128 KiB clusters: 3,000 threads of 4.1 MB take 256 KiB each, and the
+    // two folders to make one cluster each: 786.7 MB, more than the 200 MiB
+    // the caller may write. The disk's own free space, beyond the caller's
+    // quota, would hold them.
+    Disk large{256, 200ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("3,000", "4.1 MB", "786.7 MB", "209.7 MB", true));
+    // 4 KiB clusters: they take 24.6 MB, and fit.
+    Disk small{8, 200ULL << 20};
+    EXPECT_EQ(Shown(small), Lines("3,000", "4.1 MB", "24.6 MB", "209.7 MB", false));
 }
 
 TEST_F(SpaceEstimate, CountsOnlyTheThreadsStillToConvert) {
-    // Two thirds are indexed already: the 100 left take 26.2 MB of 128 KiB
-    // clusters, in folders that are there, and fit where all 300 would not.
+    // Two thirds are indexed already: the 1,000 left take 262.1 MB of 128 KiB
+    // clusters, in folders that are there, and fit into 300 MiB where all
+    // 3,000 would not.
     for (const char* folder : {"\\tessiva\\h", "\\tessiva\\h\\b"}) CreateDirectoryA((root + folder).c_str(), nullptr);
-    for (int number = 100; number < 300; ++number) {
+    for (int number = 1000; number < 3000; ++number) {
         Write(root + "\\tessiva\\h\\b\\" + std::to_string(number) + ".idx", "indexed");
     }
-    Disk large{256, 64ULL << 20};
-    EXPECT_EQ(Shown(large), Lines("100", "0.1 MB", "26.2 MB", "67.1 MB", false));
+    Disk large{256, 300ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("1,000", "1.4 MB", "262.1 MB", "314.6 MB", false));
 }
 
 }  // namespace
