@@ -79,8 +79,6 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
 // flushed where the platform's caches could answer for a disk gone, that
 // leaves nothing behind, even when the tool is killed meanwhile.
 IoError TakesNewFile(const std::string& folder);
-// Whether the folder's disk still answers: the folder opens and lists.
-IoError Answers(const std::string& folder);
 
 bool IsFolder(const std::string& path);
 // Identity of what the path leads to, following links.

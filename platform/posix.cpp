@@ -260,16 +260,6 @@ IoError TakesNewFile(const std::string& folder) {
     return error;
 }
 
-IoError Answers(const std::string& folder) {
-    DirectorySearch search;
-    DirectoryEntry entry;
-    if (StartSearch(folder, search)) {
-        NextEntry(search, entry);
-        CloseSearch(search);
-    }
-    return search.error;
-}
-
 bool IsFolder(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);

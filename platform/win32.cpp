@@ -415,16 +415,6 @@ IoError TakesNewFile(const std::string& folder) {
     return IoError::None;
 }
 
-IoError Answers(const std::string& folder) {
-    DirectorySearch search;
-    DirectoryEntry entry;
-    if (StartSearch(folder, search)) {
-        NextEntry(search, entry);
-        CloseSearch(search);
-    }
-    return search.error;
-}
-
 bool IsFolder(const std::string& path) {
     if (!FitsAnsiPath(path)) return false;
     DWORD attributes = GetFileAttributesA(path.c_str());

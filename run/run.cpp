@@ -31,6 +31,17 @@ bool MayBeTheDisk(platform::IoError error) {
     }
 }
 
+// Whether the folder's disk still answers: the folder opens and lists.
+platform::IoError Answers(const std::string& folder) {
+    platform::DirectorySearch search;
+    platform::DirectoryEntry entry;
+    if (platform::StartSearch(folder, search)) {
+        platform::NextEntry(search, entry);
+        platform::CloseSearch(search);
+    }
+    return search.error;
+}
+
 }  // namespace
 
 // A name too long for the probe beside the root says nothing of the disk.
@@ -41,7 +52,7 @@ bool TakesFiles(platform::IoError probe) {
 void NoteFailure(Side side, platform::IoError error, RunTally& tally) {
     if (tally.stop != RunStop::None || !MayBeTheDisk(error)) return;
     if (side == Side::Source) {
-        if (platform::Answers(tally.sourceRoot) != platform::IoError::None) tally.stop = RunStop::SourceGone;
+        if (Answers(tally.sourceRoot) != platform::IoError::None) tally.stop = RunStop::SourceGone;
         return;
     }
     bool full = error == platform::IoError::DiskFull;

@@ -144,6 +144,27 @@ class Console(unittest.TestCase):
     def tearDown(self):
         self.work.cleanup()
 
+    def large_threads(self):
+        """A source of three threads of 1 MB."""
+        source = os.path.join(self.work.name, "morvo")
+        for number in range(3):
+            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1000000)
+        return source
+
+    def converse_on_small_disk(self, size, args, answers, **options):
+        """converse() with the destination on a tmpfs of `size` (needs root),
+        holding `prepared` ({relative path: bytes}) first."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        prepared = options.pop("prepared", {})
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", self.destination], check=True)
+        try:
+            for rel, data in prepared.items():
+                e2e.write(os.path.join(self.destination, rel), data)
+            return converse(args, answers, **options)
+        finally:
+            subprocess.run(["umount", self.destination], check=False)
+
     def check_sample_converted(self, shown, source):
         for rel, (title, url) in e2e.EXAMPLE_THREADS.items():
             self.assertIn(utf8("変換中:") + e2e.native(os.path.join(source, rel)).encode() + b"\r\n", shown)
@@ -179,17 +200,10 @@ class Console(unittest.TestCase):
     def test_dialogue_says_when_the_threads_will_not_fit(self):
         # 3 MB of threads for a disk with 1 MB free; a thread indexed already
         # is not counted.
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root")
-        source = os.path.join(self.work.name, "morvo")
-        for number in range(3):
-            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1000000)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.destination], check=True)
-        try:
-            e2e.write(os.path.join(self.destination, "h", "b", "2.idx"), b"x")
-            status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
-        finally:
-            subprocess.run(["umount", self.destination], check=False)
+        source = self.large_threads()
+        status, answered, shown = self.converse_on_small_disk("1m", [source, self.destination],
+                                                              [(CONFIRM, b"n\r"), (PROMPT, b"\r")],
+                                                              prepared={"h/b/2.idx": b"x"})
         self.assertEqual((status, answered), (0, 2), shown)
         self.assertRegex(shown, re.escape(shows_what_fits([1000016] * 2, 0)) + rb"[\d,]+\.\d MB\r\n" +
                          re.escape(NOT_ENOUGH + CONFIRM))
@@ -197,17 +211,12 @@ class Console(unittest.TestCase):
     def test_dialogue_counts_the_space_files_take(self):
         # 3,000 threads of 1,360 bytes, 4.1 MB, take a unit each for the copy
         # and for the index: about 500 fit into 4 MiB, all into 64 MiB.
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root")
         source = os.path.join(self.work.name, "morvo")
         for number in range(3000):
             e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1344)
         for size, warned in (("4m", True), ("64m", False)):
-            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", self.destination], check=True)
-            try:
-                status, answered, shown = converse([source, self.destination], [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
-            finally:
-                subprocess.run(["umount", self.destination], check=False)
+            status, answered, shown = self.converse_on_small_disk(size, [source, self.destination],
+                                                                  [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
             self.assertEqual((status, answered), (0, 2), shown)
             self.assertRegex(shown, re.escape(shows_what_fits([1360] * 3000, 2)) + rb"[\d,]+\.\d MB\r\n" +
                              re.escape((NOT_ENOUGH if warned else b"") + CONFIRM))
@@ -285,17 +294,8 @@ class Console(unittest.TestCase):
 
 
     def test_title_after_a_full_disk_says_the_disk_was_full(self):
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root")
-        source = os.path.join(self.work.name, "morvo")
-        for number in range(3):
-            e2e.write(os.path.join(source, "h", "b", f"{number}.dat"), b"a<>b<>c d<>e<>t\n" + b"x" * 1000000)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.destination], check=True)
-        try:
-            status, answered, shown = converse([source, self.destination], [(PROMPT, b"\r")], via_cmd=True,
-                                               keep_controls=True)
-        finally:
-            subprocess.run(["umount", self.destination], check=False)
+        status, answered, shown = self.converse_on_small_disk("1m", [self.large_threads(), self.destination],
+                                                              [(PROMPT, b"\r")], via_cmd=True, keep_controls=True)
         self.assertEqual((status, answered), (1, 1), shown)
         titles = TITLE.findall(shown[:shown.index(PROMPT)])
         self.assertRegex(titles[-1], utf8(r"^morvo2tessiva ディスクがいっぱいで停止 \d/3 スレッド 所要時間 \d+秒$"))

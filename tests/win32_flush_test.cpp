@@ -164,15 +164,20 @@ bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A folder of the running test's own in the temporary folder.
+std::string TestFolder(const char* kind) {
+    char temporary[MAX_PATH];
+    GetTempPathA(MAX_PATH, temporary);
+    return std::string(temporary) + kind + std::to_string(GetCurrentProcessId()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 // Each test converts two threads in one group: h/a/1.dat, new, and h/b/2.dat,
 // which replaces a copy an interrupted run left.
 class WindowsFlush : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temporary[MAX_PATH];
-        GetTempPathA(MAX_PATH, temporary);
-        root = std::string(temporary) + "m2t-flush-" + std::to_string(GetCurrentProcessId()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root = TestFolder("m2t-flush-");
         source = root + "\\morvo";
         destination = root + "\\tessiva";
         for (const char* folder : {"", "\\morvo", "\\morvo\\h", "\\morvo\\h\\a", "\\morvo\\h\\b", "\\tessiva",
@@ -271,6 +276,17 @@ protected:
             names.push_back("move " + IndexOf(thread) + " " + IndexOf(thread).substr(0, 9));
         }
         return names;
+    }
+
+    // The run stopped where the thread's copy met the disk gone: that thread
+    // alone is reported, and no index stands.
+    void ExpectStoppedByADiskGoneAt(const std::string& thread) {
+        std::string copy = thread == "1" ? "\\h\\a\\1.dat" : "\\h\\b\\2.dat";
+        EXPECT_EQ(errors, std::string(text::kCopyUnwritable) + destination + copy + text::kCauseGone + "\r\n");
+        EXPECT_EQ(tally.stop, RunStop::DestinationGone);
+        EXPECT_EQ(tally.failed, 1);
+        EXPECT_EQ(tally.migrated, 0);
+        EXPECT_FALSE(Exists(destination + "\\h\\a\\1.idx") || Exists(destination + "\\h\\b\\2.idx"));
     }
 
     void ExpectBothConverted(const std::vector<std::string>& order) {
@@ -391,12 +407,7 @@ TEST_F(WindowsFlush, DestinationWhoseDiskGoesAwayStopsTheRun) {
     Convert();
     std::string first = output.find("\\h\\a\\1.dat") != std::string::npos ? "1" : "2";
     EXPECT_EQ(output, Progress(first));
-    std::string copy = first == "1" ? "\\h\\a\\1.dat" : "\\h\\b\\2.dat";
-    EXPECT_EQ(errors, std::string(text::kCopyUnwritable) + destination + copy + text::kCauseGone + "\r\n");
-    EXPECT_EQ(tally.stop, RunStop::DestinationGone);
-    EXPECT_EQ(tally.failed, 1);
-    EXPECT_EQ(tally.migrated, 0);
-    EXPECT_FALSE(Exists(destination + "\\h\\a\\1.idx") || Exists(destination + "\\h\\b\\2.idx"));
+    ExpectStoppedByADiskGoneAt(first);
 }
 
 // The disk goes away at the group's flush: the first file whose flush fails
@@ -410,12 +421,7 @@ TEST_F(WindowsFlush, DiskGoneAtTheFlushStopsIt) {
     std::vector<std::string> order = Order();
     EXPECT_EQ(scene.calls, std::vector<std::string>{"flush " + CopyOf(order[0])});
     EXPECT_EQ(output, Progress(order[0]) + Progress(order[1]));
-    std::string copy = order[0] == "1" ? "\\h\\a\\1.dat" : "\\h\\b\\2.dat";
-    EXPECT_EQ(errors, std::string(text::kCopyUnwritable) + destination + copy + text::kCauseGone + "\r\n");
-    EXPECT_EQ(tally.stop, RunStop::DestinationGone);
-    EXPECT_EQ(tally.failed, 1);
-    EXPECT_EQ(tally.migrated, 0);
-    EXPECT_FALSE(Exists(destination + "\\h\\a\\1.idx") || Exists(destination + "\\h\\b\\2.idx"));
+    ExpectStoppedByADiskGoneAt(order[0]);
 }
 
 // The same code for one file, while the destination's folder still takes a
@@ -472,10 +478,7 @@ BOOL WINAPI ClusterStandIn(LPCSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSe
 class SpaceEstimate : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temporary[MAX_PATH];
-        GetTempPathA(MAX_PATH, temporary);
-        root = std::string(temporary) + "m2t-space-" + std::to_string(GetCurrentProcessId()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root = TestFolder("m2t-space-");
         for (const char* folder : {"", "\\morvo", "\\morvo\\h", "\\morvo\\h\\b", "\\tessiva"}) {
             CreateDirectoryA((root + folder).c_str(), nullptr);
         }
