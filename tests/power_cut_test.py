@@ -25,6 +25,7 @@ with Wine's server and helpers already started (ctest starts them with
 wine_server.sh), so that none of them starts inside a test as a mount comes
 or goes.
 """
+import fcntl
 import os
 import select
 import shutil
@@ -106,9 +107,13 @@ class LazyMount:
                 time.sleep(0.01)  # no writer yet: the fifo reads as ended
 
     def unmount(self):
-        if self.process.poll() is not None:
-            return  # gone already
-        subprocess.run(["fusermount3", "-u", self.point], check=False)
+        """Unmounts; a mount whose server is gone is taken away as it is."""
+        if self.log.closed:
+            return
+        if self.process.poll() is None:
+            subprocess.run(["fusermount3", "-u", self.point], check=False)
+        else:
+            subprocess.run(["fusermount3", "-u", "-z", self.point], check=True)
         try:
             self.process.wait(timeout=30)
         except subprocess.TimeoutExpired:
@@ -118,12 +123,9 @@ class LazyMount:
 
     def go_away(self):
         """Kills the server, as a disk unplugged: every later call on the
-        mount fails; then takes the dead mount away."""
+        mount fails with ENOTCONN until it is unmounted."""
         self.process.kill()
         self.process.wait()
-        subprocess.run(["fusermount3", "-u", "-z", self.point], check=True)
-        os.close(self.completed)
-        self.log.close()
 
 
 def flush_files(root, suffix=""):
@@ -242,7 +244,6 @@ class PowerCut(unittest.TestCase):
                 self.cut_and_check(indexes_written_back, context)
         print(f"\ncuts: {len(points)}", file=sys.stderr)
 
-
     def test_a_failed_thread_leaves_no_temporary_index(self):
         # FUSE has no unnamed files: each index record is written under its
         # temporary name, which a thread that fails at its write or its flush
@@ -292,31 +293,40 @@ class DiskGone(unittest.TestCase):
         return mount
 
     def run_until_gone(self, source, destination, mount):
-        """Runs the tool and kills the server of `mount` once the tool has
-        written its first group's lines; gives the exit status, the standard
-        error, and the seconds from the kill to the end."""
+        """Runs the tool and kills the server of `mount` once its first group
+        is committed; gives the exit status, the standard error, and the
+        seconds from the kill to the end. The tool's standard output is a
+        pipe of one page, which the group's lines, written once it is
+        committed, overfill: the tool waits in that write, before its next
+        thread, until the server is gone and the pipe is read again."""
         command = [e2e.TOOL, e2e.native(source), e2e.native(destination)]
         env = dict(os.environ, **e2e.STAMP_ZONE)
         if e2e.WINE is not None:
             command.insert(0, e2e.WINE)
             env["WINEDEBUG"] = "-all"
-        tool = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                env=env)
+        out, into = os.pipe()
+        fcntl.fcntl(into, fcntl.F_SETPIPE_SZ, 4096)
+        tool = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=into, stderr=subprocess.PIPE, env=env)
+        os.close(into)
         shown = b""
         while COMPLETION not in shown:
-            chunk = os.read(tool.stdout.fileno(), 65536)
+            chunk = os.read(out, 4096)
             self.assertTrue(chunk, "the tool ended before its first group was committed")
             shown += chunk
         mount.go_away()
         killed = time.monotonic()  # from here on, a hang is the tool's
+        with open(out, "rb") as rest:
+            shown += rest.read()
         _, err = tool.communicate(timeout=120)
         return tool.returncode, e2e.console_lines(err), time.monotonic() - killed
 
     def check_stopped(self, rc, err, seconds, stop_line):
         self.assertEqual(rc, 1, err.decode("cp932", "replace"))
         self.assertEqual(err.count(stop_line), 1, err.decode("cp932", "replace"))
-        # The thread that met the disk gone, and once more before the summary.
+        # The thread that met the disk gone, and once more before the summary;
+        # the first group, committed before the disk went, is migrated.
         self.assertEqual(err.count(crash_test.FAILED), 2, err.decode("cp932", "replace"))
+        self.assertIn(e2e.sj("移行したスレッド: 384件、"), err)
         self.assertLess(seconds, 30)
 
     def check_completed_after(self, source, destination):
@@ -337,6 +347,7 @@ class DiskGone(unittest.TestCase):
         os.makedirs(destination)
         rc, err, seconds = self.run_until_gone(self.source, destination, mount)
         self.check_stopped(rc, err, seconds, crash_test.DESTINATION_GONE)
+        mount.unmount()
         self.mounted(lazy)  # again, over what reached its disk
         self.check_completed_after(self.source, destination)
 
@@ -352,6 +363,7 @@ class DiskGone(unittest.TestCase):
         self.check_stopped(rc, err, seconds, crash_test.SOURCE_GONE)
         # The group under way when the source went is committed.
         self.assertGreaterEqual(sum(name.endswith(".idx") for name in e2e.files_below(destination)), 384)
+        mount.unmount()
         self.mounted(lazy)
         self.check_completed_after(source, destination)
 
