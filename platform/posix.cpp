@@ -238,7 +238,8 @@ constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
 // the system still holds in memory cannot answer. EINVAL: the file system has
 // no flush, and nothing to wait for.
 IoError Flushed(FileHandle& file) {
-    IoError error = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL ? IoError::None : FromErrno(errno);
+    bool flushed = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL;
+    IoError error = flushed ? IoError::None : FromErrno(errno);
     CloseFile(file);
     return error;
 }
