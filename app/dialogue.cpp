@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/console.h"
 #include "platform/platform.h"
+#include "run/lines.h"
 #include "texts/japanese.h"
 #include "walk/walk.h"
 
@@ -16,10 +16,10 @@ void ShowWhatFits(const std::string& sourceFolder, const std::string& destinatio
     std::uint64_t freeBytes = 0;
     bool spaceKnown = platform::DiskSpace(destinationFolder, freeBytes, progress.allocationUnit);
     CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
-    platform::WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
+    WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
                                  Megabytes(progress.bytesToConvert)});
     if (!spaceKnown) return;
-    platform::WriteLine(stdout, {text::kShowSpaceNeeded, Megabytes(progress.spaceToConvert)});
-    platform::WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
-    if (progress.spaceToConvert > freeBytes) platform::WriteLine(stdout, {text::kNotEnoughSpace});
+    WriteLine(stdout, {text::kShowSpaceNeeded, Megabytes(progress.spaceToConvert)});
+    WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
+    if (progress.spaceToConvert > freeBytes) WriteLine(stdout, {text::kNotEnoughSpace});
 }

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/dialogue.h"
-#include "platform/console.h"
+#include "disk/disk.h"
 #include "platform/platform.h"
+#include "run/lines.h"
 #include "texts/japanese.h"
-#include "thread/thread.h"
 #include "walk/walk.h"
 
 namespace {
@@ -25,11 +25,11 @@ const char* RefusalText(FolderPairProblem problem) {
 
 void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, const std::string& destinationFolder) {
     if (problem == FolderPairProblem::SourceNotFolder) {
-        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder)});
+        WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder)});
     } else if (problem == FolderPairProblem::DestinationNotFolder) {
-        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(destinationFolder)});
+        WriteLine(stderr, {RefusalText(problem), platform::AsPath(destinationFolder)});
     } else {
-        platform::WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder), " ",
+        WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder), " ",
                                      platform::AsPath(destinationFolder)});
     }
 }
@@ -38,23 +38,33 @@ void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, c
 // however many lines scrolled past; folders that failed are counted apart
 // from threads, and only when there are any.
 void WriteSummary(const RunTally& tally) {
-    if (!tally.failures.empty()) platform::WriteLine(stderr, {text::kFailuresAgain});
+    if (!tally.failures.empty()) WriteLine(stderr, {text::kFailuresAgain});
     for (const Failure& failure : tally.failures) {
-        platform::WriteLine(stderr, {failure.message, platform::AsPath(failure.path), failure.cause});
+        WriteLine(stderr, {failure.message, platform::AsPath(failure.path), failure.cause});
     }
     bool foldersFailed = tally.failedFolders > 0;
     std::string failedFolders = foldersFailed ? std::to_string(tally.failedFolders) : std::string();
-    platform::WriteLine(stderr, {text::kSummaryMigrated, std::to_string(tally.migrated), text::kSummaryPassedOver,
+    WriteLine(stderr, {text::kSummaryMigrated, std::to_string(tally.migrated), text::kSummaryPassedOver,
                                  std::to_string(tally.passedOver), text::kSummaryFailed, std::to_string(tally.failed),
                                  foldersFailed ? text::kSummaryFolders : "", failedFolders, text::kSummaryEnd});
+}
+
+// The line that says why the run stopped before its end, or nullptr.
+const char* StopLine(RunEnd end) {
+    switch (end) {
+        case RunEnd::DestinationFull: return text::kDestinationFull;
+        case RunEnd::DestinationGone: return text::kDestinationGone;
+        case RunEnd::SourceGone: return text::kSourceGone;
+        default: return nullptr;
+    }
 }
 
 // Converts the tree, with the run's progress in the console's title where
 // there is one: the threads are counted first, the title follows the groups
 // as they commit, and at the end it says how the run ended and stays so
 // until the caller restores it.
-void ConvertShowingProgress(const std::string& sourceFolder, const std::string& destinationFolder,
-                            RunTally& tally) {
+RunEnd ConvertShowingProgress(const std::string& sourceFolder, const std::string& destinationFolder,
+                              RunTally& tally) {
     RunProgress& progress = tally.progress;
     progress.startedAt = platform::Milliseconds();
     progress.shown = platform::StartTitle();
@@ -65,20 +75,14 @@ void ConvertShowingProgress(const std::string& sourceFolder, const std::string& 
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }
     ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
-    RunEnd end = result == Abort ? RunEnd::BrokenLog : RunEnd::Complete;
-    const char* stopLine = nullptr;
-    switch (tally.stop) {
-        case RunStop::DestinationFull: end = RunEnd::DestinationFull; stopLine = text::kDestinationFull; break;
-        case RunStop::DestinationGone: end = RunEnd::DiskGone; stopLine = text::kDestinationGone; break;
-        case RunStop::SourceGone: end = RunEnd::DiskGone; stopLine = text::kSourceGone; break;
-        case RunStop::None: break;
-    }
+    RunEnd end = disk::EndOfRun(result == Abort);
     if (progress.shown) platform::SetTitle(EndTitle(progress, end, platform::Milliseconds()));
-    if (stopLine != nullptr) platform::WriteLine(stderr, {stopLine});
+    if (const char* stopLine = StopLine(end)) WriteLine(stderr, {stopLine});
+    return end;
 }
 
 void PromptAndWait() {
-    platform::WriteLine(stdout, {text::kPrompt});
+    WriteLine(stdout, {text::kPrompt});
     (void)std::getchar();
 }
 
@@ -96,11 +100,11 @@ std::string Unquoted(const std::string& answer) {
 // file system can be given; false when the answer is empty.
 bool AskForFolder(const char* question, std::string& folder) {
     while (true) {
-        platform::WriteLine(stdout, {question});
+        WriteLine(stdout, {question});
         std::string answer;
         platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
         if (got == platform::ConsoleAnswer::NotConvertible) {
-            platform::WriteLine(stdout, {text::kAnswerNotConvertible});
+            WriteLine(stdout, {text::kAnswerNotConvertible});
             continue;
         }
         folder = Unquoted(answer);
@@ -117,11 +121,11 @@ bool IsNo(const std::string& answer) {
 // whether the threads will fit. Return starts, n stops, and any other answer
 // asks again.
 bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinationFolder, RunTally& tally) {
-    platform::WriteLine(stdout, {text::kShowSource, platform::AsPath(sourceFolder)});
-    platform::WriteLine(stdout, {text::kShowDestination, platform::AsPath(destinationFolder)});
+    WriteLine(stdout, {text::kShowSource, platform::AsPath(sourceFolder)});
+    WriteLine(stdout, {text::kShowDestination, platform::AsPath(destinationFolder)});
     ShowWhatFits(sourceFolder, destinationFolder, tally);
     while (true) {
-        platform::WriteLine(stdout, {text::kConfirm});
+        WriteLine(stdout, {text::kConfirm});
         std::string answer;
         platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
         if (got == platform::ConsoleAnswer::Unread) return false;
@@ -137,10 +141,10 @@ bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinat
 // waits first.
 int EndWithUsage(bool ownConsole) {
     if (ownConsole) {
-        platform::WriteLine(stderr, {text::kUsage});
+        WriteLine(stderr, {text::kUsage});
         PromptAndWait();
     } else {
-        platform::WriteText(stderr, {text::kUsage});
+        WriteText(stderr, {text::kUsage});
     }
     return 0;
 }
@@ -149,7 +153,7 @@ int EndWithUsage(bool ownConsole) {
 
 int main(int argc, char** argv) {
     platform::SetUpConsole();
-    platform::WriteLine(stderr, {text::kBanner});
+    WriteLine(stderr, {text::kBanner});
     // Started from Explorer or a shortcut, the tool asks for what is missing,
     // has the folders confirmed and waits before every ending.
     const bool ownConsole = platform::ConsoleIsOwn();
@@ -167,25 +171,23 @@ int main(int argc, char** argv) {
         PromptAndWait();
         return 1;
     }
-    // A destination that takes no new file (read-only, write-protected, or
-    // closed to the user) is refused before anything is written; a full one
-    // converts what fits.
-    platform::IoError writable = platform::TakesNewFile(destinationFolder);
-    if (!TakesFiles(writable) && writable != platform::IoError::DiskFull) {
-        platform::WriteLine(stderr, {text::kDestinationUnwritable, platform::AsPath(destinationFolder),
-                                     CauseText(writable)});
+    // A destination that takes no new file is refused before anything is written.
+    platform::IoError refusal = disk::Watch(sourceFolder, destinationFolder);
+    if (refusal != platform::IoError::None) {
+        WriteLine(stderr, {text::kDestinationUnwritable, platform::AsPath(destinationFolder), CauseText(refusal)});
         PromptAndWait();
         return 1;
     }
     RunTally tally;
     if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder, tally)) {
-        platform::WriteLine(stdout, {text::kStopped});
+        WriteLine(stdout, {text::kStopped});
         PromptAndWait();
         return 0;
     }
-    ConvertShowingProgress(sourceFolder, destinationFolder, tally);
+    RunEnd end = ConvertShowingProgress(sourceFolder, destinationFolder, tally);
     WriteSummary(tally);
     PromptAndWait();
     platform::RestoreTitle();
-    return tally.failed > 0 || tally.failedFolders > 0 || tally.stop != RunStop::None ? 1 : 0;
+    bool stopped = StopLine(end) != nullptr;
+    return tally.failed > 0 || tally.failedFolders > 0 || stopped ? 1 : 0;
 }

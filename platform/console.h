@@ -1,4 +1,5 @@
-// Console messages: fixed Shift_JIS texts followed by values, a newline and a flush.
+// What the console is: how a line is rendered and written for it, its title,
+// and what is typed into it. One implementation per platform.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,12 @@
 #include <string_view>
 
 namespace platform {
+
+// Chooses how the console shows the tool's Shift_JIS texts: on POSIX, when the
+// locale's character set is UTF-8, they are converted to UTF-8. On Windows
+// each stream that is a console gets its text through the console's own
+// wide-character interface; a stream that is a file or a pipe gets the bytes.
+void SetUpConsole();
 
 // One piece of a console line: Shift_JIS text (converted where the console
 // wants another character set) or bytes from the file system, shown as they are.
@@ -35,35 +42,6 @@ void RenderPieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces,
 // Writes what RenderPieces made for the stream, with one call, and flushes
 // the stream. One per platform.
 void WriteRendered(std::FILE* stream, const std::string& rendered);
-
-// Writes the pieces, and a newline when `endLine` says so, and flushes the
-// stream; while lines are held, the line waits in the queue instead.
-void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine);
-// Writes the pieces, then a newline, then flushes the stream.
-void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
-// Writes the pieces and flushes, with no newline.
-void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
-
-// While lines are held, every line written waits, in order, until
-// ReleaseLines writes them all. Holding ends with the queue written.
-void HoldLines(bool hold);
-// The number of lines waiting: the place a line given later is to take.
-std::size_t HeldLineCount();
-// Puts a line into the queue at `position`, before the lines queued since.
-void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
-// A line rendered ahead and kept aside with the held lines' bytes until it is
-// put into the queue, or dropped; it lasts until the queue is next written.
-struct PreparedLine {
-    std::FILE* stream;
-    std::size_t start;
-    std::size_t size;
-};
-PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces);
-// Puts a prepared line into the queue at `position`, as HoldLineAt does.
-void HoldPreparedLineAt(std::size_t position, const PreparedLine& line);
-// Writes the waiting lines in order: each run of lines for one stream with
-// one call per 32 KiB, so that a console is not asked once a line.
-void ReleaseLines();
 
 // The console's title: the window's on Windows, whenever the tool has a
 // console; on POSIX a terminal's, when standard error is one (the xterm title

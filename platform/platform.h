@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +14,9 @@ namespace platform {
 extern const char kSeparator;
 
 // Why an operation failed, in the few classes the console messages tell apart.
-enum class IoError {
+// A code the tool has no class for is kept as the system gave it (errno, or a
+// Windows error number): see SystemError.
+enum class IoError : std::uint32_t {
     None,
     NotFound,
     AccessDenied,
@@ -26,8 +27,21 @@ enum class IoError {
     AlreadyExists,
     ReadOnly,  // a read-only file system or a write-protected medium
     Gone,      // the disk or the share no longer answers: unplugged, disconnected, its server ended
-    Other
+    InUse,     // another program holds the file open and shares it with no one
+    Other      // a failure with no system code to tell
 };
+
+// The system's own code of a failure the tool has no class for, kept in the
+// values past kSystemErrors so that a report can name it.
+constexpr std::uint32_t kSystemErrors = 0x10000;
+inline IoError SystemError(std::uint32_t code) {
+    return code < UINT32_MAX - kSystemErrors ? static_cast<IoError>(kSystemErrors + code) : IoError::Other;
+}
+// The system's code the failure keeps, or false where it keeps none.
+inline bool SystemCodeOf(IoError error, std::uint32_t& code) {
+    code = static_cast<std::uint32_t>(error) - kSystemErrors;
+    return static_cast<std::uint32_t>(error) >= kSystemErrors;
+}
 
 // Device and file number: equal identities name the same file or folder.
 struct FileIdentity {
@@ -75,11 +89,6 @@ IoError CreateFolder(const std::string& path);
 // the disk's allocation unit: every file takes a whole number of them.
 bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit);
 
-// Whether the folder's disk still takes a new file there, found by making one,
-// flushed where the platform's caches could answer for a disk gone, that
-// leaves nothing behind, even when the tool is killed meanwhile.
-IoError TakesNewFile(const std::string& folder);
-
 bool IsFolder(const std::string& path);
 // Identity of what the path leads to, following links.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
@@ -100,23 +109,32 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 // removed first; with Refuse, the call fails with AlreadyExists instead.
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
+// Creates a file that did not exist, only to see that the folder takes one:
+// where the platform can, the system deletes it when it is closed, even when
+// the tool is killed meanwhile; elsewhere the caller removes it.
+IoError CreateScratchFile(const std::string& path, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
-// How many files the tool may hold open at once, besides those it needs to
-// walk the tree.
-std::size_t FilesOpenAtOnce();
+// How many files the system lets the tool hold open at once; SIZE_MAX where
+// it sets no limit the tool could meet.
+std::size_t OpenFilesLimit();
 // Starts writing `length` bytes of the file from `offset` to the disk and
 // returns without waiting, so that the disk works while the tool goes on and
 // a later flush finds less to write.
 void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length);
-// Returns once the bytes of every file are on the disk, so that they outlast a
-// power cut, with as few flushes of the disk as the platform allows. `errors`
-// gets one result per file: None only where that file's bytes are confirmed
-// on the disk. Where a file's own flush fails, `goOn` is asked, with the
-// file's place and the error, whether to flush the rest: when it says no, the
-// files not yet flushed are left untried, failed with that error, as a disk
-// gone would fail each of them, slowly on a dropped share.
-using FlushFailed = std::function<bool(std::size_t file, IoError error)>;
-void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors, const FlushFailed& goOn);
+// The disk a file lies on, as bytes equal for every file on the same one;
+// empty where that cannot be told.
+std::string DiskOf(FileHandle file);
+// Whether one FlushDisk makes every file on the disk durable that was written
+// there, and handed over with WriteWithoutDiskFlush, before it; and says so
+// when it could not.
+bool OneFlushCovers(FileHandle file);
+// Writes the file's bytes to the disk without waiting for the disk's own cache,
+// where the platform needs that step before FlushDisk; None where it needs none.
+IoError WriteWithoutDiskFlush(FileHandle file);
+// Flushes the disk the file lies on, through the file.
+IoError FlushDisk(FileHandle file);
+// Returns once the file's bytes are on the disk, so that they outlast a power cut.
+IoError FlushFile(FileHandle file);
 // Returns once the files moved into the folder with ReplaceFile keep their
 // names after a power cut.
 IoError SyncFolder(const std::string& folder);
@@ -133,12 +151,6 @@ IoError NameUnnamedFile(FileHandle file, const std::string& path);
 // Moves a file into place, replacing the directory entry of that name. The
 // move outlasts a power cut once SyncFolder of the folder it went into returns.
 IoError ReplaceFile(const std::string& from, const std::string& to);
-void RemoveFile(const std::string& path);
-
-// Chooses how the console shows the tool's Shift_JIS texts: on POSIX, when the
-// locale's character set is UTF-8, they are converted to UTF-8. On Windows
-// each stream that is a console gets its text through the console's own
-// wide-character interface; a stream that is a file or a pipe gets the bytes.
-void SetUpConsole();
+IoError RemoveFile(const std::string& path);
 
 }  // namespace platform

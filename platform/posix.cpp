@@ -1,13 +1,11 @@
-// POSIX implementation of the platform layer.
+// POSIX implementation of the platform layer's files and folders: each call
+// carries out the system's and reports what happened.
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <clocale>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
-#include <langinfo.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,8 +17,6 @@
 #include <sys/utsname.h>
 #include <sys/vfs.h>
 #endif
-
-#include "platform/console.h"
 
 namespace platform {
 
@@ -47,7 +43,7 @@ IoError FromErrno(int error) {
         case EFBIG: return IoError::FileTooLarge;
         case ENAMETOOLONG: return IoError::NameTooLong;
         case EEXIST: return IoError::AlreadyExists;
-        default: return IoError::Other;
+        default: return SystemError(static_cast<std::uint32_t>(error));
     }
 }
 
@@ -68,99 +64,7 @@ constexpr int kLookupFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kLookupFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// Shift_JIS to UTF-8 for the console, or (iconv_t)-1 when the console
-// takes Shift_JIS.
-iconv_t consoleConverter = reinterpret_cast<iconv_t>(-1);
-
 }  // namespace
-
-void SetUpConsole() {
-    std::setlocale(LC_ALL, "");
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) consoleConverter = iconv_open("UTF-8", "CP932");
-}
-
-namespace {
-
-// Appends Shift_JIS text as UTF-8; a byte that does not convert is shown as
-// U+FFFD and the rest of the text goes on.
-void AppendUtf8(std::string_view shiftJis, std::string& line) {
-    char* in = const_cast<char*>(shiftJis.data());
-    std::size_t inLeft = shiftJis.size();
-    char chunk[256];
-    while (inLeft > 0) {
-        char* out = chunk;
-        std::size_t outLeft = sizeof chunk;
-        std::size_t result = iconv(consoleConverter, &in, &inLeft, &out, &outLeft);
-        line.append(chunk, static_cast<std::size_t>(out - chunk));
-        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            line.append("\xEF\xBF\xBD");  // U+FFFD for the byte that did not convert
-            ++in;
-            --inLeft;
-            iconv(consoleConverter, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-}
-
-}  // namespace
-
-void RenderPieces(std::FILE*, std::initializer_list<ConsolePiece> pieces, bool endLine, std::string& rendered) {
-    bool convert = consoleConverter != reinterpret_cast<iconv_t>(-1);
-    for (const ConsolePiece& piece : pieces) {
-        if (piece.isText && convert) {
-            AppendUtf8(piece.bytes, rendered);
-        } else {
-            rendered.append(piece.bytes);
-        }
-    }
-    if (endLine) rendered += '\n';
-}
-
-// One write for all of it, whatever the stream's buffering: a terminal's
-// line buffering would cut a group's lines into many.
-void WriteRendered(std::FILE* stream, const std::string& rendered) {
-    std::fflush(stream);
-    const char* left = rendered.data();
-    std::size_t leftCount = rendered.size();
-    while (leftCount > 0) {
-        ssize_t put = write(fileno(stream), left, leftCount);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
-        left += put;
-        leftCount -= static_cast<std::size_t>(put);
-    }
-}
-
-namespace {
-bool titleShown = false;
-}  // namespace
-
-// Terminals without a title stack pass over its sequences.
-bool StartTitle() {
-    titleShown = isatty(STDERR_FILENO) == 1;
-    if (titleShown) WriteRendered(stderr, "\x1b[22;0t");
-    return titleShown;
-}
-
-void SetTitle(std::string_view text) {
-    if (!titleShown) return;
-    std::string sequence = "\x1b]0;";
-    RenderPieces(stderr, {text}, false, sequence);
-    sequence += '\a';
-    WriteRendered(stderr, sequence);
-}
-
-void RestoreTitle() {
-    if (titleShown) WriteRendered(stderr, "\x1b[23;0t");
-}
-
-// A POSIX terminal outlives the tool, so there is no dialogue of its own.
-bool ConsoleIsOwn() {
-    return false;
-}
-
-ConsoleAnswer ReadConsoleAnswer(std::string&) {
-    return ConsoleAnswer::Unread;
-}
 
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     DIR* directory = opendir(folder.c_str());
@@ -230,36 +134,7 @@ bool NoUnnamedFiles(int cause) {
 }
 #endif
 
-// The name of the file that asks a disk without unnamed files whether it
-// takes a new one; one left by a kill is replaced by the next run's.
-constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
-
-// A new file's flush reaches the disk itself, which a disk gone whose folders
-// the system still holds in memory cannot answer. EINVAL: the file system has
-// no flush, and nothing to wait for.
-IoError Flushed(FileHandle& file) {
-    bool flushed = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL;
-    IoError error = flushed ? IoError::None : FromErrno(errno);
-    CloseFile(file);
-    return error;
-}
-
 }  // namespace
-
-// An unnamed file vanishes with its descriptor, whatever becomes of the tool.
-IoError TakesNewFile(const std::string& folder) {
-    FileHandle file;
-#ifdef O_TMPFILE
-    file.value = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (file.value >= 0) return Flushed(file);
-    if (!NoUnnamedFiles(errno)) return FromErrno(errno);
-#endif
-    std::string probe = folder + kSeparator + kProbeName;
-    IoError error = CreateNewFile(probe, IfPresent::Replace, file);
-    if (error == IoError::None) error = Flushed(file);
-    if (unlink(probe.c_str()) != 0 && error == IoError::None) error = FromErrno(errno);
-    return error;
-}
 
 bool IsFolder(const std::string& path) {
     struct stat status;
@@ -340,6 +215,11 @@ IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& 
     return IoError::None;
 }
 
+// POSIX has no file that is deleted when closed; the caller removes it.
+IoError CreateScratchFile(const std::string& path, FileHandle& file) {
+    return CreateNewFile(path, IfPresent::Refuse, file);
+}
+
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t put = write(static_cast<int>(file.value), data, size);
@@ -355,10 +235,6 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
 }
 
 namespace {
-
-IoError SyncFile(int descriptor) {
-    return fdatasync(descriptor) == 0 ? IoError::None : FromErrno(errno);
-}
 
 #ifdef __linux__
 bool KernelAtLeast(int major, int minor) {
@@ -395,13 +271,11 @@ bool SyncfsFlushes(int descriptor) {
 
 }  // namespace
 
-// The soft limit on open files, less a share for the walk's folders, the
-// sources, the console and the index being written.
-std::size_t FilesOpenAtOnce() {
-    constexpr rlim_t kKeptFree = 64;
+// The soft limit on open files.
+std::size_t OpenFilesLimit() {
     struct rlimit limit;
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    return limit.rlim_cur > 2 * kKeptFree ? static_cast<std::size_t>(limit.rlim_cur - kKeptFree) : 1;
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length) {
@@ -415,43 +289,40 @@ void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
 #endif
 }
 
-// Where one syncfs is a flush, the files of each file system cost that one
-// call: the group's first file was opened after any earlier group's syncfs,
-// so a write-back that failed since is reported to it. Where it is not, or
-// where it fails, each file is flushed on its own (one fdatasync each), and
-// its own result decides.
-void SyncFiles(const std::vector<FileHandle>& files, std::vector<IoError>& errors, const FlushFailed& goOn) {
-    errors.assign(files.size(), IoError::Other);
-    std::vector<bool> flushed(files.size(), false);
+// A file system is told by its device number.
+std::string DiskOf(FileHandle file) {
+    struct stat status;
+    if (fstat(static_cast<int>(file.value), &status) != 0) return std::string();
+    return std::string(reinterpret_cast<const char*>(&status.st_dev), sizeof status.st_dev);
+}
+
+bool OneFlushCovers(FileHandle file) {
 #ifdef __linux__
-    std::vector<dev_t> devices(files.size(), 0);
-    std::vector<bool> known(files.size(), false);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        struct stat status;
-        known[i] = fstat(static_cast<int>(files[i].value), &status) == 0;
-        if (known[i]) devices[i] = status.st_dev;
-    }
-    std::vector<bool> tried(files.size(), false);  // its file system's syncfs was asked about or made
-    for (std::size_t first = 0; first < files.size(); ++first) {
-        if (tried[first] || !known[first]) continue;
-        int descriptor = static_cast<int>(files[first].value);
-        bool synced = SyncfsFlushes(descriptor) && syncfs(descriptor) == 0;
-        for (std::size_t i = first; i < files.size(); ++i) {
-            if (!known[i] || devices[i] != devices[first]) continue;
-            tried[i] = true;
-            flushed[i] = synced;
-        }
-    }
+    return SyncfsFlushes(static_cast<int>(file.value));
+#else
+    (void)file;
+    return false;
 #endif
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        errors[i] = flushed[i] ? IoError::None : SyncFile(static_cast<int>(files[i].value));
-        if (errors[i] != IoError::None && !goOn(i, errors[i])) {
-            for (std::size_t left = i + 1; left < files.size(); ++left) {
-                if (!flushed[left]) errors[left] = errors[i];
-            }
-            return;
-        }
-    }
+}
+
+// syncfs writes every file back itself.
+IoError WriteWithoutDiskFlush(FileHandle) {
+    return IoError::None;
+}
+
+IoError FlushDisk(FileHandle file) {
+#ifdef __linux__
+    return syncfs(static_cast<int>(file.value)) == 0 ? IoError::None : FromErrno(errno);
+#else
+    (void)file;
+    return IoError::Other;
+#endif
+}
+
+// EINVAL: the file system has no flush, and nothing to wait for.
+IoError FlushFile(FileHandle file) {
+    bool flushed = fdatasync(static_cast<int>(file.value)) == 0 || errno == EINVAL;
+    return flushed ? IoError::None : FromErrno(errno);
 }
 
 // EINVAL: the file system has no flush of a folder, and so nothing to wait for.
@@ -475,7 +346,7 @@ IoError CloseFile(FileHandle& file) {
 bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error) {
 #ifdef O_TMPFILE
     std::size_t lastSeparator = path.rfind('/');
-    std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator + 1);
+    std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator ? lastSeparator : 1);
     int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     int cause = errno;
     error = descriptor < 0 ? FromErrno(cause) : IoError::None;
@@ -499,8 +370,8 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 ? IoError::None : FromErrno(errno);
 }
 
-void RemoveFile(const std::string& path) {
-    (void)unlink(path.c_str());
+IoError RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? IoError::None : FromErrno(errno);
 }
 
 }  // namespace platform

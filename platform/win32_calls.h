@@ -1,7 +1,7 @@
-// The Windows calls behind a group's flush and the names that follow it, the
-// files the tool creates and writes, and the disk's space, kept in one table
-// that the tests fill with stand-ins, so that every way a flush or a disk can
-// go runs in a test, also where Wine lacks a call or cannot show a case.
+// The Windows calls that Wine lacks or cannot show every answer of: the flush
+// without the disk's cache, the volume's file system, the writes of the
+// console's stream, the disk's space. They are kept in one table that the
+// tests fill with stand-ins, so that each of their answers runs in a test.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,11 +25,7 @@ struct FlushStatusBlock {
 struct WindowsCalls {
     // NtFlushBuffersFileEx, from Windows 8 on; null where ntdll.dll lacks it.
     LONG(NTAPI* flushBuffersFileEx)(HANDLE, ULONG, void*, ULONG, FlushStatusBlock*);
-    BOOL(WINAPI* flushFileBuffers)(HANDLE);
     BOOL(WINAPI* getVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
-    DWORD(WINAPI* getFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
-    BOOL(WINAPI* moveFileExA)(LPCSTR, LPCSTR, DWORD);
-    HANDLE(WINAPI* createFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* getDiskFreeSpaceExA)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
     BOOL(WINAPI* getDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);

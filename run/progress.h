@@ -40,7 +40,9 @@ std::string Megabytes(std::uint64_t bytes);
 // on for a few seconds, the time left, from the bytes copied and the time
 // spent. Shift_JIS text.
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now);
-enum class RunEnd { Complete, BrokenLog, DestinationFull, DiskGone };
+// How a run ended: the walk to its end, or stopped at a broken title, at a
+// full destination, or where one side's disk no longer answered.
+enum class RunEnd { Complete, BrokenLog, DestinationFull, DestinationGone, SourceGone };
 // The title when the walk has ended, or stopped at a broken title, a full
 // destination or a disk gone: the threads met and counted and the time the
 // run took.

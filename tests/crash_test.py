@@ -3,6 +3,7 @@ entry with strace) and at every write, read and flush (ENOSPC, EIO), then
 requires that one more complete run leaves the destination byte-identical to a
 single complete run, that no index ever stands for an incomplete copy, and
 that a failed thread leaves nothing of its copy behind."""
+import errno
 import os
 import re
 import shutil
@@ -215,7 +216,7 @@ class InjectedFailures(unittest.TestCase):
             if os.path.dirname(path) == self.destination:
                 self.assertEqual(done.returncode, 1, context)
                 self.assertIn(e2e.sj("TessivaのLogフォルダに書き込めません: ") + self.destination.encode() +
-                              e2e.sj(" (入出力エラー)\n"), done.stderr, context)
+                              e2e.system_error(errno.EIO), done.stderr, context)
                 self.assertEqual(e2e.files_below(self.destination), PREPARED, context)
                 continue
             # Each file's own flush then confirms it; and an index that cannot
@@ -291,7 +292,7 @@ class InjectedFailures(unittest.TestCase):
             done = strace(["-P" + os.path.join(root, thread), f"--inject={call}:error=EIO:when=1"], self.source,
                           self.destination)
             self.assertEqual(done.returncode, 1, context)
-            self.assertIn(os.path.join(root, thread).encode() + e2e.sj(" (入出力エラー)\n"), done.stderr, context)
+            self.assertIn(os.path.join(root, thread).encode() + e2e.system_error(errno.EIO), done.stderr, context)
             self.assertNotIn(DESTINATION_GONE, done.stderr, context)
             self.assertNotIn(SOURCE_GONE, done.stderr, context)
             self.assertEqual(e2e.files_below(self.destination), expected, context)

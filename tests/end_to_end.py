@@ -1,5 +1,6 @@
 """End-to-end tests: run the built tool on temporary trees and compare whole
 files, whole console output and the exit status byte for byte."""
+import errno
 import hashlib
 import os
 import random
@@ -20,6 +21,11 @@ STAMP_ZONE = {"TZ": "JST-9", "LC_ALL": "C"}
 
 def sj(text):
     return text.encode(SJ)
+
+
+def system_error(code):
+    """The cause shown for a failure the tool has no words for: the system's own code."""
+    return sj(f" (入出力エラー、エラーコード {code})\n")
 
 
 def native(path):
@@ -356,14 +362,14 @@ class Conversion(ToolCase):
             env["WINEDEBUG"] = "-all"
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               env=env, timeout=120)
-        refused = " (アクセスが拒否されました)\n" if WINE is not None else " (入出力エラー)\n"
+        refused = sj(" (アクセスが拒否されました)\n") if WINE is not None else system_error(errno.EISDIR)
         failures = {
             "fifo.dat": sj("スレッドファイルを読めないため、移行しませんでした: ") +
             native(os.path.join(folder, "fifo.dat")).encode() + sj(" (通常のファイルではありません)\n"),
             copy_blocked: sj("ログのコピーを書き込めないため、移行しませんでした: ") +
-            native(os.path.join(self.destination, "h/b", copy_blocked)).encode() + sj(refused),
+            native(os.path.join(self.destination, "h/b", copy_blocked)).encode() + refused,
             index_blocked: sj("インデックスファイルを書き込めないため、移行しませんでした: ") +
-            native(os.path.join(self.destination, "h/b", index_blocked[:-4] + ".idx")).encode() + sj(refused),
+            native(os.path.join(self.destination, "h/b", index_blocked[:-4] + ".idx")).encode() + refused,
         }
         expected = BANNER
         before = listing[:listing.index(broken)]

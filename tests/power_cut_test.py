@@ -298,7 +298,10 @@ class DiskGone(unittest.TestCase):
         seconds from the kill to the end. The tool's standard output is a
         pipe of one page, which the group's lines, written once it is
         committed, overfill: the tool waits in that write, before its next
-        thread, until the server is gone and the pipe is read again."""
+        thread, until the server is gone and the pipe is read again. Both
+        streams are read as they come, so that a tool that fails thread after
+        thread instead of stopping fails the test at the deadline instead of
+        waiting on a full pipe."""
         command = [e2e.TOOL, e2e.native(source), e2e.native(destination)]
         env = dict(os.environ, **e2e.STAMP_ZONE)
         if e2e.WINE is not None:
@@ -308,17 +311,36 @@ class DiskGone(unittest.TestCase):
         fcntl.fcntl(into, fcntl.F_SETPIPE_SZ, 4096)
         tool = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=into, stderr=subprocess.PIPE, env=env)
         os.close(into)
-        shown = b""
-        while COMPLETION not in shown:
-            chunk = os.read(out, 4096)
-            self.assertTrue(chunk, "the tool ended before its first group was committed")
-            shown += chunk
-        mount.go_away()
-        killed = time.monotonic()  # from here on, a hang is the tool's
-        with open(out, "rb") as rest:
-            shown += rest.read()
-        _, err = tool.communicate(timeout=120)
-        return tool.returncode, e2e.console_lines(err), time.monotonic() - killed
+        err = tool.stderr.fileno()
+        shown = {out: b"", err: b""}
+        try:
+            self.read_streams(tool, shown, 120, lambda: COMPLETION in shown[out])
+            self.assertIn(COMPLETION, shown[out], "the tool ended before its first group was committed")
+            mount.go_away()
+            killed = time.monotonic()  # from here on, a hang is the tool's
+            self.read_streams(tool, shown, 30, lambda: False)
+            tool.wait(timeout=30)
+        finally:
+            tool.kill()
+            tool.wait()
+            os.close(out)
+            tool.stderr.close()
+        return tool.returncode, e2e.console_lines(shown[err]), time.monotonic() - killed
+
+    def read_streams(self, tool, shown, seconds, enough):
+        """Reads what the tool writes to each stream in `shown` until `enough`
+        says so or both end; fails the test after `seconds`."""
+        deadline = time.monotonic() + seconds
+        reading = [stream for stream in shown]
+        while reading and not enough():
+            left = deadline - time.monotonic()
+            self.assertGreater(left, 0, f"the tool did not stop within {seconds} s")
+            ready, _, _ = select.select(reading, [], [], left)
+            for stream in ready:
+                chunk = os.read(stream, 4096)
+                shown[stream] += chunk
+                if not chunk:
+                    reading.remove(stream)
 
     def check_stopped(self, rc, err, seconds, stop_line):
         self.assertEqual(rc, 1, err.decode("cp932", "replace"))

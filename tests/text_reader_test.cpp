@@ -1,6 +1,6 @@
 // The text-mode reader and the copy of a thread's lines through it, with
 // buffers small enough that lines straddle every block edge.
-#include "platform/text_reader.h"
+#include "thread/text_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ platform::FileHandle OpenInput(const std::string& bytes) {
 std::vector<std::string> ReadBlocks(const std::string& bytes, std::size_t bufferSize) {
     platform::FileHandle file = OpenInput(bytes);
     std::vector<char> buffer(bufferSize);
-    platform::TextReader reader(file, buffer);
+    TextReader reader(file, buffer);
     std::vector<std::string> blocks;
     char* begin = nullptr;
     char* end = nullptr;

@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/console.h"
+#include "disk/disk.h"
+#include "run/lines.h"
 #include "texts/japanese.h"
 #include "thread/thread.h"
 
 namespace {
 
 using platform::IoError;
+
+// The destination's disk went away: what is still open there is closed and
+// nothing more is asked of it.
+bool DestinationGone() {
+    return disk::VerdictOn(disk::Side::Destination) == disk::Verdict::Gone;
+}
 
 // How a thread of the group fared: at most one of the two errors is set.
 struct Outcome {
@@ -28,35 +35,31 @@ std::string FolderOf(const std::string& file) {
 // the destination's disk gone. From then on nothing more is asked of that
 // disk: the threads neither named nor failed by then are left alone, and
 // only the thread that found it is reported.
-void NoteFailures(std::vector<Outcome>& outcomes, RunTally& tally) {
+void NoteFailures(std::vector<Outcome>& outcomes) {
     for (Outcome& outcome : outcomes) {
-        if (DestinationGone(tally)) return;
+        if (DestinationGone()) return;
         if (!outcome.Failed() || outcome.noted) continue;
         outcome.noted = true;
-        NoteFailure(Side::Destination, outcome.copyError != IoError::None ? outcome.copyError : outcome.indexError,
-                    tally);
+        disk::NoteFailure(disk::Side::Destination,
+                          outcome.copyError != IoError::None ? outcome.copyError : outcome.indexError);
     }
 }
 
 // One flush makes the copies and the records durable, in the order they were
-// written. A file whose own flush fails is told to the run at once, which
-// stops the flush where that finds the destination's disk gone.
-void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, RunTally& tally) {
+// written. Every failure of a file it tried it told the watch of already; a
+// thread whose files it did not try, as the disk went away, is not noted.
+void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
     std::vector<platform::FileHandle> files;
     for (const PendingThread& thread : threads) {
         files.push_back(thread.copy);
         files.push_back(thread.index.file);
     }
     std::vector<IoError> errors;
-    platform::SyncFiles(files, errors, [&outcomes, &tally](std::size_t file, IoError error) {
-        Outcome& outcome = outcomes[file / 2];
-        if (!outcome.noted) NoteFailure(Side::Destination, error, tally);
-        outcome.noted = true;
-        return !DestinationGone(tally);
-    });
+    std::size_t tried = disk::FlushFiles(files, errors);
     for (std::size_t i = 0; i < threads.size(); ++i) {
         outcomes[i].copyError = errors[2 * i];
         if (errors[2 * i] == IoError::None) outcomes[i].indexError = errors[2 * i + 1];
+        outcomes[i].noted = outcomes[i].Failed() && 2 * i < tried;
     }
 }
 
@@ -101,8 +104,8 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
 // Names the index of every thread whose copy stands; drops the others, and
 // the copy of one whose index could not be named. A failure to name one that
 // finds the destination's disk gone leaves the rest alone.
-void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, RunTally& tally) {
-    for (std::size_t i = 0; i < threads.size() && !DestinationGone(tally); ++i) {
+void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
+    for (std::size_t i = 0; i < threads.size() && !DestinationGone(); ++i) {
         std::string indexFile = IndexFileOf(threads[i].destinationFile);
         if (outcomes[i].Failed()) {
             DiscardIndexFile(indexFile, threads[i].index);
@@ -111,9 +114,9 @@ void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outc
         outcomes[i].indexError = NameIndexFile(indexFile, threads[i].index);
         outcomes[i].named = outcomes[i].indexError == IoError::None;
         if (outcomes[i].named) continue;
-        NoteFailures(outcomes, tally);
+        NoteFailures(outcomes);
         // No index will stand for the copy: nothing of the thread is left.
-        if (!DestinationGone(tally)) platform::RemoveFile(threads[i].destinationFile);
+        if (!DestinationGone()) platform::RemoveFile(threads[i].destinationFile);
     }
 }
 
@@ -123,22 +126,13 @@ void LeaveAlone(PendingThread& thread) {
     platform::CloseFile(thread.index.file);
 }
 
-}  // namespace
-
-void CommitGroup(ThreadGroup& group, RunTally& tally) {
-    std::vector<PendingThread>& threads = group.threads;
-    std::vector<Outcome> outcomes(threads.size());
-    if (!DestinationGone(tally)) FlushGroup(threads, outcomes, tally);
-    if (!DestinationGone(tally)) {
-        SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
-        NoteFailures(outcomes, tally);
-    }
-    NameIndices(threads, outcomes, tally);
-    // Last thread first, so that the places kept by the earlier ones stay where they were.
+// Reports each thread of the group in its place, last thread first, so that
+// the places kept by the earlier ones stay where they were.
+void ReportThreads(std::vector<PendingThread>& threads, const std::vector<Outcome>& outcomes, RunTally& tally) {
     for (std::size_t i = threads.size(); i-- > 0;) {
         PendingThread& thread = threads[i];
         const Outcome& outcome = outcomes[i];
-        if (DestinationGone(tally) && !outcome.named) {
+        if (DestinationGone() && !outcome.named) {
             LeaveAlone(thread);
             if (!outcome.noted) continue;  // neither migrated nor failed: the next run converts it
         }
@@ -149,11 +143,25 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
                             IndexFileOf(thread.destinationFile), CauseText(outcome.indexError), tally);
         } else {
-            platform::HoldPreparedLineAt(thread.linePosition, thread.completion);
+            HoldPreparedLineAt(thread.linePosition, thread.completion);
             ++tally.migrated;
         }
     }
-    platform::ReleaseLines();
+}
+
+}  // namespace
+
+void CommitGroup(ThreadGroup& group, RunTally& tally) {
+    std::vector<PendingThread>& threads = group.threads;
+    std::vector<Outcome> outcomes(threads.size());
+    if (!DestinationGone()) FlushGroup(threads, outcomes);
+    if (!DestinationGone()) {
+        SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
+        NoteFailures(outcomes);
+    }
+    NameIndices(threads, outcomes);
+    ReportThreads(threads, outcomes, tally);
+    ReleaseLines();
     threads.clear();
     group.sourceBytes = 0;
     ++group.commits;

@@ -1,8 +1,8 @@
 // The copy of one thread's lines. Each block of lines is filtered where it was
 // read and goes out from there: a line is moved only when something before it
 // in the block was dropped, so a block that needs no change is written as read.
-#include "platform/text_reader.h"
 #include "thread/keep_lines.h"
+#include "thread/text_reader.h"
 #include "thread/thread.h"
 
 namespace {
@@ -34,14 +34,14 @@ constexpr std::uint64_t kWriteBackStep = 8 << 20;
 
 // A buffer grown for one very long line goes back to its usual size.
 void ShrinkAfterLongLine(std::vector<char>& buffer) {
-    if (buffer.size() > platform::TextReader::kBlockSize) std::vector<char>().swap(buffer);
+    if (buffer.size() > TextReader::kBlockSize) std::vector<char>().swap(buffer);
 }
 
 }  // namespace
 
 CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, TransferBuffers& buffers,
                      ThreadSummary& summary) {
-    platform::TextReader reader(source, buffers.lines);
+    TextReader reader(source, buffers.lines);
     CopyResult result;
     char* begin = nullptr;
     char* end = nullptr;

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/platform.h"
+#include "run/lines.h"
 #include "run/run.h"
 
 struct ThreadLocations {
@@ -101,7 +101,7 @@ struct PendingThread {
     std::string destinationFile;
     std::size_t stemHash;  // of StemOf(destinationFile), to find another thread with its index quickly
     bool replacesOld;      // written under the temporary name, to be moved over what is there
-    platform::PreparedLine completion;  // shown once it is committed
+    PreparedLine completion;  // shown once it is committed
     std::size_t linePosition;     // where its completion or failure line goes among the held lines
     std::size_t failurePosition;  // where its failure goes among the run's failures
 };
@@ -136,9 +136,6 @@ void CommitGroup(ThreadGroup& group, RunTally& tally);
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
                             const std::string& destinationRoot, TransferBuffers& buffers, ThreadGroup& group,
                             RunTally& tally);
-
-// The words shown after a failed thread's path for the cause.
-const char* CauseText(platform::IoError error);
 
 // Suffix of the files written before they are moved into place.
 inline constexpr char kTemporarySuffix[] = ".m2t-tmp";

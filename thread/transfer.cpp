@@ -5,25 +5,12 @@
 #include <functional>
 #include <string_view>
 
-#include "platform/console.h"
+#include "disk/disk.h"
+#include "run/lines.h"
 #include "texts/japanese.h"
 #include "thread/thread.h"
 
 using platform::IoError;
-
-const char* CauseText(IoError error) {
-    switch (error) {
-        case IoError::NotFound: return text::kCauseNotFound;
-        case IoError::AccessDenied: return text::kCauseAccessDenied;
-        case IoError::DiskFull: return text::kCauseDiskFull;
-        case IoError::FileTooLarge: return text::kCauseFileTooLarge;
-        case IoError::NameTooLong: return text::kCauseNameTooLong;
-        case IoError::NotAFile: return text::kCauseNotAFile;
-        case IoError::ReadOnly: return text::kCauseReadOnly;
-        case IoError::Gone: return text::kCauseGone;
-        default: return text::kCauseOther;
-    }
-}
 
 namespace {
 
@@ -35,10 +22,10 @@ struct Copy {
 
 // A full destination, or a disk gone, also stops the walk once the thread is
 // reported: every later thread would fail the same way.
-void ReportThreadFailure(Side side, const char* message, const std::string& path, IoError error,
+void ReportThreadFailure(disk::Side side, const char* message, const std::string& path, IoError error,
                          RunTally& tally) {
     ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
-    NoteFailure(side, error, tally);
+    disk::NoteFailure(side, error);
 }
 
 // The thread file being read: its size and last write time before the first
@@ -78,7 +65,7 @@ bool StartCopy(const std::string& destinationFile, const platform::FileIdentity&
         error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Replace, copy.file);
     }
     if (error != IoError::None) {
-        ReportThreadFailure(Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
+        ReportThreadFailure(disk::Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
         return false;
     }
     return true;
@@ -96,7 +83,51 @@ void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, 
     }
     if (error == IoError::None) return;
     platform::RemoveFile(copy.writtenFile);
-    ReportThreadFailure(Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
+    ReportThreadFailure(disk::Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
+}
+
+// Copies the thread's lines into the copy; false where the thread ends there,
+// reported: a failed read or write, or a broken title, which aborts the run.
+bool CopyThreadLines(const Source& source, Copy& copy, const std::string& destinationFile, TransferBuffers& buffers,
+                     ThreadSummary& summary, ConvertResult& result, RunTally& tally) {
+    CopyResult copied = CopyLines(source.file, copy.file, buffers, summary);
+    if (copied.readError != IoError::None) {
+        DropCopy(copy);
+        ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, source.path, copied.readError, tally);
+        return false;
+    }
+    if (copied.brokenTitle) WriteLine(stdout, {text::kBrokenTitle, summary.title});
+    if (!copied.brokenTitle && copied.writeError == IoError::None) return true;
+    CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
+    result = copied.brokenTitle ? Abort : Continue;
+    return false;
+}
+
+// The thread file must be as it was before the first read: one the reader
+// appended to while it was copied may have been copied up to the middle of a
+// post, which would then be counted and indexed for ever.
+bool SourceUnchanged(const Source& source, RunTally& tally) {
+    platform::FileState now;
+    IoError stateError = platform::StateOf(source.file, now);
+    if (stateError != IoError::None) {
+        ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, source.path, stateError, tally);
+        return false;
+    }
+    if (now == source.state) return true;
+    ReportFailure(FailedItem::Thread, text::kSourceChanged, source.path, text::kCauseSourceChanged, tally);
+    return false;
+}
+
+// Puts the thread, its copy and its index record still open, into the group,
+// with its completion line made ready.
+void JoinGroup(const Copy& copy, const WrittenIndex& index, const std::string& destinationFile,
+               const ThreadLocations& locations, const ThreadSummary& summary, ThreadGroup& group, RunTally& tally) {
+    // The URL is made of folder names, so it is shown as the file system gives them.
+    PreparedLine completion = PrepareLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
+                                                   platform::AsPath(summary.url), text::kCompletionClose});
+    group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem),
+                                          copy.writtenFile != destinationFile, completion, HeldLineCount(),
+                                          tally.failures.size()});
 }
 
 // Writes the copy and the index record and puts the thread, both still open,
@@ -106,53 +137,31 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
                              RunTally& tally) {
     ThreadSummary summary;
     summary.url = locations.url;
-    CopyResult copied = CopyLines(source.file, copy.file, buffers, summary);
-    if (copied.readError != IoError::None) {
+    ConvertResult result = Continue;
+    if (!CopyThreadLines(source, copy, destinationFile, buffers, summary, result, tally)) return result;
+    if (!SourceUnchanged(source, tally)) {
         DropCopy(copy);
-        ReportThreadFailure(Side::Source, text::kSourceUnreadable, source.path, copied.readError, tally);
-        return Continue;
-    }
-    if (copied.brokenTitle) platform::WriteLine(stdout, {text::kBrokenTitle, summary.title});
-    if (copied.brokenTitle || copied.writeError != IoError::None) {
-        CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
-        return copied.brokenTitle ? Abort : Continue;
-    }
-    // The thread file must be as it was before the first read: one the reader
-    // appended to while it was copied may have been copied up to the middle of
-    // a post, which would then be counted and indexed for ever.
-    platform::FileState now;
-    IoError stateError = platform::StateOf(source.file, now);
-    if (stateError != IoError::None) {
-        DropCopy(copy);
-        ReportThreadFailure(Side::Source, text::kSourceUnreadable, source.path, stateError, tally);
-        return Continue;
-    }
-    if (!(now == source.state)) {
-        DropCopy(copy);
-        ReportFailure(FailedItem::Thread, text::kSourceChanged, source.path, text::kCauseSourceChanged, tally);
         return Continue;
     }
     WrittenIndex index;
     IoError indexError = WriteIndexRecord(locations.indexFile, summary, index);
     if (indexError != IoError::None) {
         DropCopy(copy);
-        ReportThreadFailure(Side::Destination, text::kIndexUnwritable, locations.indexFile, indexError, tally);
+        ReportThreadFailure(disk::Side::Destination, text::kIndexUnwritable, locations.indexFile, indexError, tally);
         return Continue;
     }
-    bool replacesOld = copy.writtenFile != destinationFile;
-    // The URL is made of folder names, so it is shown as the file system gives them.
-    platform::PreparedLine completion = platform::PrepareLine(
-        stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle, platform::AsPath(summary.url),
-                 text::kCompletionClose});
-    group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem), replacesOld,
-                                          completion, platform::HeldLineCount(), tally.failures.size()});
+    JoinGroup(copy, index, destinationFile, locations, summary, group, tally);
     return Continue;
 }
 
 // The threads a group holds, each with two files open: fewer where the system
-// allows fewer open files.
+// allows fewer open files, less a share for the walk's folders, the sources,
+// the console and the index being written.
 std::size_t GroupThreads() {
-    static const std::size_t limit = std::clamp<std::size_t>(platform::FilesOpenAtOnce() / 2, 1, kGroupThreads);
+    constexpr std::size_t kKeptFree = 64;
+    static const std::size_t limit = std::clamp<std::size_t>(
+        platform::OpenFilesLimit() > 2 * kKeptFree ? (platform::OpenFilesLimit() - kKeptFree) / 2 : 0, 1,
+        kGroupThreads);
     return limit;
 }
 
@@ -170,10 +179,10 @@ bool IsIndexPending(const ThreadGroup& group, const std::string& stem) {
 ConvertResult ConvertThread(const std::string& sourceFile, const std::string& destinationFile,
                             const std::string& destinationRoot, TransferBuffers& buffers, ThreadGroup& group,
                             RunTally& tally) {
-    platform::WriteLine(stdout, {text::kProgress, platform::AsPath(sourceFile)});
+    WriteLine(stdout, {text::kProgress, platform::AsPath(sourceFile)});
     ThreadLocations locations = LocateThread(destinationFile, destinationRoot);
     if (!locations.hasHost) {
-        platform::WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
+        WriteLine(stderr, {text::kThreadAtRoot, platform::AsPath(sourceFile)});
         return Continue;
     }
     if (IsIndexed(locations.indexFile) || IsIndexPending(group, locations.stem)) {
@@ -183,8 +192,8 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     Source source{sourceFile, {}, {}, {}};
     IoError error = platform::OpenForReading(sourceFile, source.file, source.identity, source.state);
     if (error != IoError::None) {
-        ReportThreadFailure(Side::Source, text::kSourceUnreadable, sourceFile, error, tally);
-        return tally.stop != RunStop::None ? Abort : Continue;
+        ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, sourceFile, error, tally);
+        return disk::RunGoesOn() ? Continue : Abort;
     }
     // A thread that would take the group past its bytes commits the group
     // first, which also shows this thread's progress line before a long copy.
@@ -192,11 +201,11 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     group.threads.reserve(GroupThreads());
     Copy copy;
     ConvertResult result = Continue;
-    if (tally.stop == RunStop::None && StartCopy(destinationFile, source.identity, copy, tally)) {
+    if (disk::RunGoesOn() && StartCopy(destinationFile, source.identity, copy, tally)) {
         result = TransferThread(source, copy, destinationFile, locations, buffers, group, tally);
         group.sourceBytes += source.state.size;
     }
     platform::CloseFile(source.file);
     if (group.threads.size() >= GroupThreads() || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
-    return tally.stop != RunStop::None ? Abort : result;
+    return disk::RunGoesOn() ? result : Abort;
 }

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/console.h"
+#include "disk/disk.h"
 #include "platform/platform.h"
+#include "run/lines.h"
 #include "texts/japanese.h"
 #include "thread/thread.h"
 
@@ -51,6 +52,7 @@ struct Walk {
     bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
     const char* SourceRefusal(const std::string& childSource, FileIdentity& childIdentity) const;
     bool LeadsIntoSource(const std::string& childDestination) const;
+    std::vector<std::string> CountThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder);
     void CountThreads(const std::string& sourceFolder, const std::string& destinationFolder);
 };
 
@@ -58,8 +60,8 @@ struct Walk {
 // and stops the walk where the source's disk no longer answers.
 ConvertResult Walk::FolderUnlisted(const std::string& sourceFolder, platform::IoError error) {
     ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, "", tally);
-    NoteFailure(Side::Source, error, tally);
-    return tally.stop != RunStop::None ? Abort : Continue;
+    disk::NoteFailure(disk::Side::Source, error);
+    return disk::RunGoesOn() ? Continue : Abort;
 }
 
 ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder,
@@ -106,15 +108,15 @@ bool Walk::LeadsIntoSource(const std::string& childDestination) const {
 bool Walk::MayDescend(const std::string& childSource, const std::string& childDestination,
                       FileIdentity& childIdentity) {
     if (const char* refusal = SourceRefusal(childSource, childIdentity)) {
-        platform::WriteLine(stderr, {refusal, platform::AsPath(childSource)});
+        WriteLine(stderr, {refusal, platform::AsPath(childSource)});
         return false;
     }
     // A full disk, or one gone, stops the walk as a thread's copy would; any
     // other failure shows in the copies of the folder's threads.
     platform::IoError made = platform::CreateFolder(childDestination);
     if (made != platform::IoError::None && made != platform::IoError::AlreadyExists) {
-        NoteFailure(Side::Destination, made, tally);
-        if (tally.stop != RunStop::None) {
+        disk::NoteFailure(disk::Side::Destination, made);
+        if (!disk::RunGoesOn()) {
             ReportFailure(FailedItem::Folder, text::kFolderUnwritable, childDestination, CauseText(made), tally);
             return false;
         }
@@ -126,14 +128,23 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     return true;
 }
 
-// The walk's order and refusals in one listing of each folder: its thread
-// files, then its subfolders. A destination folder not yet made cannot lead
-// into the source, as the walk makes it a plain folder.
-void Walk::CountThreads(const std::string& sourceFolder, const std::string& destinationFolder) {
+// The dialogue's count also tells what the threads without an index will
+// take on the destination's disk: the copy is at most as long as the thread
+// file, and each file takes whole allocation units.
+void EstimateThread(RunProgress& progress, std::uint64_t size) {
+    ++progress.threadsToConvert;
+    progress.bytesToConvert += size;
+    progress.spaceToConvert += SpaceTaken(size, progress.allocationUnit) +
+                               SpaceTaken(kIndexBytes, progress.allocationUnit);
+}
+
+// Counts the thread files of one folder; gives its subfolders.
+std::vector<std::string> Walk::CountThreadFiles(const std::string& sourceFolder,
+                                                const std::string& destinationFolder) {
     RunProgress& progress = tally.progress;
-    platform::DirectorySearch search;
-    if (!platform::StartSearch(sourceFolder, search)) return;
     std::vector<std::string> folders;
+    platform::DirectorySearch search;
+    if (!platform::StartSearch(sourceFolder, search)) return folders;
     platform::DirectoryEntry entry;
     while (platform::NextEntry(search, entry)) {
         if (entry.isFolder) {
@@ -146,15 +157,19 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
         progress.bytesCounted += size;
         progress.threadBytes.push_back(size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size));
         if (progress.countToConvert && !IsIndexed(IndexFileOf(Join(destinationFolder, entry.name)))) {
-            ++progress.threadsToConvert;
-            progress.bytesToConvert += size;
-            // The copy is at most as long as the thread file; each file takes whole allocation units.
-            progress.spaceToConvert += SpaceTaken(size, progress.allocationUnit) +
-                                       SpaceTaken(kIndexBytes, progress.allocationUnit);
+            EstimateThread(progress, size);
         }
     }
     platform::CloseSearch(search);
-    for (const std::string& name : folders) {
+    return folders;
+}
+
+// The walk's order and refusals in one listing of each folder: its thread
+// files, then its subfolders. A destination folder not yet made cannot lead
+// into the source, as the walk makes it a plain folder.
+void Walk::CountThreads(const std::string& sourceFolder, const std::string& destinationFolder) {
+    RunProgress& progress = tally.progress;
+    for (const std::string& name : CountThreadFiles(sourceFolder, destinationFolder)) {
         std::string childSource = Join(sourceFolder, name);
         std::string childDestination = Join(destinationFolder, name);
         FileIdentity childIdentity;
@@ -182,7 +197,7 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         std::string childDestination = Join(destinationFolder, entry.name);
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) {
-            if (tally.stop != RunStop::None) result = Abort;
+            if (!disk::RunGoesOn()) result = Abort;
             continue;
         }
         sourceChain.push_back(childIdentity);
@@ -196,8 +211,6 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
 
 Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRoot, RunTally& tally) {
     Walk walk{destinationRoot, {}, {}, {}, tally, {}, {}};
-    tally.sourceRoot = sourceFolder;
-    tally.destinationRoot = destinationRoot;
     platform::IdentityOf(sourceFolder, walk.sourceRootIdentity);
     platform::IdentityOf(destinationRoot, walk.destinationRootIdentity);
     walk.sourceChain.push_back(walk.sourceRootIdentity);
@@ -215,10 +228,10 @@ ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& de
                           const std::string& destinationRoot, RunTally& tally) {
     Walk walk = StartWalk(sourceFolder, destinationRoot, tally);
     // The lines of the walk wait for the group of threads they belong with.
-    platform::HoldLines(true);
+    HoldLines(true);
     ConvertResult result = walk.ConvertTree(sourceFolder, destinationFolder);
     CommitGroup(walk.group, tally);
-    platform::HoldLines(false);
+    HoldLines(false);
     return result;
 }
 

@@ -1,8 +1,6 @@
-#include "platform/text_reader.h"
+#include "thread/text_reader.h"
 
 #include <cstring>
-
-namespace platform {
 
 namespace {
 
@@ -17,7 +15,7 @@ char* LastLineFeed(char* begin, char* end) {
 
 }  // namespace
 
-TextReader::TextReader(FileHandle file, std::vector<char>& buffer) : file_(file), buffer_(buffer) {
+TextReader::TextReader(platform::FileHandle file, std::vector<char>& buffer) : file_(file), buffer_(buffer) {
     if (buffer_.empty()) buffer_.resize(kBlockSize);
 }
 
@@ -42,7 +40,7 @@ bool TextReader::NextLines(char*& begin, char*& end) {
 // Keeps the unfinished line at the front, grows the buffer if that line
 // fills it, and reads behind it, always leaving kSpare bytes.
 bool TextReader::ReadMore() {
-    if (error_ != IoError::None) return false;
+    if (error_ != platform::IoError::None) return false;
     std::size_t pending = end_ - begin_;
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
@@ -51,8 +49,8 @@ bool TextReader::ReadMore() {
     }
     while (end_ + kSpare >= buffer_.size()) buffer_.resize(buffer_.size() * 2);
     std::size_t count = 0;
-    error_ = ReadSome(file_, buffer_.data() + end_, buffer_.size() - kSpare - end_, count);
-    if (error_ != IoError::None) return false;
+    error_ = platform::ReadSome(file_, buffer_.data() + end_, buffer_.size() - kSpare - end_, count);
+    if (error_ != platform::IoError::None) return false;
     if (count == 0) {
         inputEnded_ = true;
         return true;
@@ -66,5 +64,3 @@ bool TextReader::ReadMore() {
     end_ += count;
     return true;
 }
-
-}  // namespace platform

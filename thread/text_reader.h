@@ -10,8 +10,6 @@
 
 #include "platform/platform.h"
 
-namespace platform {
-
 class TextReader {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
@@ -19,7 +17,7 @@ public:
 
     // An empty buffer is given kBlockSize bytes; a larger one is used as it is.
     // The buffer is the caller's, so one buffer serves every file of a run.
-    TextReader(FileHandle file, std::vector<char>& buffer);
+    TextReader(platform::FileHandle file, std::vector<char>& buffer);
 
     // Gives the next lines: from `begin` up to and including the last LF read,
     // or, once the input has ended, the rest (the last line, without LF). A
@@ -30,17 +28,15 @@ public:
     // read error.
     bool NextLines(char*& begin, char*& end);
 
-    IoError error() const { return error_; }
+    platform::IoError error() const { return error_; }
 
 private:
     bool ReadMore();
 
-    FileHandle file_;
+    platform::FileHandle file_;
     std::vector<char>& buffer_;
     std::size_t begin_ = 0;  // the unfinished line kept from the last block
     std::size_t end_ = 0;
     bool inputEnded_ = false;
-    IoError error_ = IoError::None;
+    platform::IoError error_ = platform::IoError::None;
 };
-
-}  // namespace platform

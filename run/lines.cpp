@@ -1,8 +1,6 @@
-#include "platform/console.h"
+#include "run/lines.h"
 
 #include <vector>
-
-namespace platform {
 
 namespace {
 
@@ -15,29 +13,29 @@ bool holding = false;
 std::vector<HeldLine> held;
 std::string heldBytes;
 
-HeldLine RenderHeld(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+HeldLine RenderHeld(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine) {
     std::size_t start = heldBytes.size();
-    RenderPieces(stream, pieces, endLine, heldBytes);
+    platform::RenderPieces(stream, pieces, endLine, heldBytes);
     return HeldLine{stream, start, heldBytes.size() - start};
 }
 
 }  // namespace
 
-void WritePieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine) {
+void WritePieces(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine) {
     if (holding) {
         held.push_back(RenderHeld(stream, pieces, endLine));
         return;
     }
     std::string rendered;
-    RenderPieces(stream, pieces, endLine, rendered);
-    WriteRendered(stream, rendered);
+    platform::RenderPieces(stream, pieces, endLine, rendered);
+    platform::WriteRendered(stream, rendered);
 }
 
-void WriteText(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
+void WriteText(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
     WritePieces(stream, pieces, false);
 }
 
-void WriteLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
+void WriteLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
     WritePieces(stream, pieces, true);
 }
 
@@ -50,11 +48,11 @@ std::size_t HeldLineCount() {
     return held.size();
 }
 
-void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
+void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
     HoldPreparedLineAt(position, RenderHeld(stream, pieces, true));
 }
 
-PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<ConsolePiece> pieces) {
+PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
     return RenderHeld(stream, pieces, true);
 }
 
@@ -71,15 +69,13 @@ void ReleaseLines() {
     std::FILE* runStream = nullptr;
     for (const HeldLine& line : held) {
         if (!run.empty() && (line.stream != runStream || run.size() + line.size > kRunBytes)) {
-            WriteRendered(runStream, run);
+            platform::WriteRendered(runStream, run);
             run.clear();
         }
         runStream = line.stream;
         run.append(heldBytes, line.start, line.size);
     }
-    if (!run.empty()) WriteRendered(runStream, run);
+    if (!run.empty()) platform::WriteRendered(runStream, run);
     held.clear();
     heldBytes.clear();
 }
-
-}  // namespace platform

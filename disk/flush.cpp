@@ -1,0 +1,77 @@
+// A group's flush: its files made durable with as few flushes of each disk as
+// the platform allows.
+#include <utility>
+
+#include "disk/disk.h"
+
+namespace disk {
+
+namespace {
+
+using platform::IoError;
+
+// The disks met in a group, each asked once whether one flush covers it.
+struct DisksMet {
+    std::vector<std::pair<std::string, bool>> covered;
+
+    bool OneFlushCovers(const std::string& disk, platform::FileHandle file) {
+        for (const auto& met : covered) {
+            if (met.first == disk) return met.second;
+        }
+        covered.emplace_back(disk, Flushes().oneFlushCovers(file));
+        return covered.back().second;
+    }
+};
+
+// Hands each file that one flush of its disk covers to that disk, and gives
+// for each file the disk whose flush it waits for, or none.
+std::vector<std::string> HandOverToDisks(const std::vector<platform::FileHandle>& files) {
+    FlushCalls& calls = Flushes();
+    std::vector<std::string> waiting(files.size());
+    DisksMet disks;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string disk = calls.diskOf(files[i]);
+        if (disk.empty() || !disks.OneFlushCovers(disk, files[i])) continue;
+        if (calls.writeWithoutDiskFlush(files[i]) == IoError::None) waiting[i] = std::move(disk);
+    }
+    return waiting;
+}
+
+}  // namespace
+
+FlushCalls& Flushes() {
+    static FlushCalls calls{platform::DiskOf, platform::OneFlushCovers, platform::WriteWithoutDiskFlush,
+                            platform::FlushDisk, platform::FlushFile};
+    return calls;
+}
+
+// The disk's flush goes through the first file that waits for it: a failed
+// write-back since an earlier group's flush is reported to a file opened
+// after it. A file not covered so is flushed on its own, and its own result
+// decides.
+std::size_t FlushFiles(const std::vector<platform::FileHandle>& files, std::vector<IoError>& errors) {
+    errors.assign(files.size(), IoError::Other);
+    std::vector<std::string> waiting = HandOverToDisks(files);
+    for (std::size_t first = 0; first < files.size(); ++first) {
+        if (waiting[first].empty()) continue;
+        std::string disk = waiting[first];
+        bool flushed = Flushes().flushDisk(files[first]) == IoError::None;
+        for (std::size_t i = first; i < files.size(); ++i) {
+            if (waiting[i] != disk) continue;
+            waiting[i].clear();
+            if (flushed) errors[i] = IoError::None;
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (errors[i] == IoError::None) continue;
+        errors[i] = Flushes().flushFile(files[i]);
+        if (errors[i] == IoError::None || NoteFailure(Side::Destination, errors[i]) != Verdict::Gone) continue;
+        for (std::size_t left = i + 1; left < files.size(); ++left) {
+            if (errors[left] != IoError::None) errors[left] = errors[i];
+        }
+        return i + 1;
+    }
+    return files.size();
+}
+
+}  // namespace disk

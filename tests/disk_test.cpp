@@ -1,0 +1,418 @@
+// The disks of a run: the group's flush over stand-ins of the platform's
+// flush calls, in the order it makes them and with the results it gives, for
+// every way a flush can go; the watch's verdict on a destination that goes
+// away or still answers. On Windows, what is Windows's own: the calls behind
+// the flush, the classes of its error codes, the console's one write, and the
+// space the dialogue counts on disks of other clusters than the 4 KiB Wine
+// reports.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "disk/disk.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include "app/dialogue.h"
+#include "platform/win32_calls.h"
+#include "run/lines.h"
+#include "texts/japanese.h"
+#endif
+
+namespace {
+
+using platform::FileHandle;
+using platform::IoError;
+
+// What the stand-ins do and what they saw. Files are handles 0, 1, 2, ...
+struct FlushScene {
+    std::vector<std::string> disks;   // each file's disk; "" where it cannot be told
+    std::set<std::string> uncovered;  // disks one flush does not cover
+    std::set<std::string> diskFlushFails;
+    std::set<std::intptr_t> handOverFails;
+    std::map<std::intptr_t, IoError> fileFlushFails;
+    std::vector<std::string> calls;
+};
+FlushScene* scene = nullptr;
+
+std::string Named(const char* call, FileHandle file) {
+    return call + (" " + std::to_string(file.value));
+}
+
+std::string DiskStandIn(FileHandle file) {
+    return scene->disks[static_cast<std::size_t>(file.value)];
+}
+
+bool CoversStandIn(FileHandle file) {
+    scene->calls.push_back(Named("covers?", file));
+    return scene->uncovered.count(DiskStandIn(file)) == 0;
+}
+
+IoError HandOverStandIn(FileHandle file) {
+    scene->calls.push_back(Named("hand over", file));
+    return scene->handOverFails.count(file.value) ? IoError::Other : IoError::None;
+}
+
+IoError DiskFlushStandIn(FileHandle file) {
+    scene->calls.push_back(Named("flush disk", file));
+    return scene->diskFlushFails.count(DiskStandIn(file)) ? IoError::Other : IoError::None;
+}
+
+IoError FileFlushStandIn(FileHandle file) {
+    scene->calls.push_back(Named("flush file", file));
+    auto failure = scene->fileFlushFails.find(file.value);
+    return failure == scene->fileFlushFails.end() ? IoError::None : failure->second;
+}
+
+// A run's two folders, the destination's made or taken away at will.
+class DiskFlush : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = std::filesystem::temp_directory_path() /
+               ("m2t-disk-" + std::to_string(std::random_device()()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(root / "morvo");
+        std::filesystem::create_directories(root / "tessiva");
+        ASSERT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string()), IoError::None);
+        saved = disk::Flushes();
+        disk::Flushes() = {DiskStandIn, CoversStandIn, HandOverStandIn, DiskFlushStandIn, FileFlushStandIn};
+        scene = &flushScene;
+    }
+
+    void TearDown() override {
+        disk::Flushes() = saved;
+        scene = nullptr;
+        std::filesystem::remove_all(root);
+    }
+
+    // Flushes as many files as the scene gives disks.
+    std::vector<IoError> Flush(std::size_t* tried = nullptr) {
+        std::vector<FileHandle> files(flushScene.disks.size());
+        for (std::size_t i = 0; i < files.size(); ++i) files[i].value = static_cast<std::intptr_t>(i);
+        std::vector<IoError> errors;
+        std::size_t count = disk::FlushFiles(files, errors);
+        if (tried != nullptr) *tried = count;
+        return errors;
+    }
+
+    std::filesystem::path root;
+    disk::FlushCalls saved;
+    FlushScene flushScene;
+};
+
+using Calls = std::vector<std::string>;
+const IoError kNone = IoError::None;
+
+// Each file handed to its disk, each disk asked once whether one flush covers
+// it, then one flush of each disk through its first file.
+TEST_F(DiskFlush, OneFlushForEachDiskThatItCovers) {
+    flushScene.disks = {"A", "B", "A", "B"};
+    EXPECT_EQ(Flush(), (std::vector<IoError>{kNone, kNone, kNone, kNone}));
+    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 1", "hand over 1", "hand over 2",
+                                       "hand over 3", "flush disk 0", "flush disk 1"}));
+}
+
+// A file on a disk one flush does not cover, on one that cannot be told, or
+// whose hand-over failed, is flushed on its own; the others still wait for
+// their disk's one flush.
+TEST_F(DiskFlush, EachFileFlushedOnItsOwnWhereNoDiskFlushCoversIt) {
+    flushScene.disks = {"A", "", "N", "A", "N"};
+    flushScene.uncovered = {"N"};
+    flushScene.handOverFails = {3};
+    EXPECT_EQ(Flush(), (std::vector<IoError>(5, kNone)));
+    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 2", "hand over 3", "flush disk 0",
+                                       "flush file 1", "flush file 2", "flush file 3", "flush file 4"}));
+}
+
+// A disk whose flush fails has each of its files flushed on its own, and
+// only a file whose own flush fails keeps an error; the destination still
+// takes files, so the flush goes on.
+TEST_F(DiskFlush, FailedDiskFlushFallsBackToEachFileAndFailsOnlyItsOwnFailures) {
+    flushScene.disks = {"A", "B", "A"};
+    flushScene.diskFlushFails = {"A"};
+    flushScene.fileFlushFails = {{2, platform::SystemError(5)}};
+    std::size_t tried = 0;
+    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{kNone, kNone, platform::SystemError(5)}));
+    EXPECT_EQ(tried, 3u);
+    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 1", "hand over 1", "hand over 2",
+                                       "flush disk 0", "flush disk 1", "flush file 0", "flush file 2"}));
+    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::GoesOn);
+}
+
+// Where a file's flush finds the destination's disk gone, nothing more is
+// flushed: each flush could take long on a dropped share. The files not yet
+// tried fail with that error; one flushed already keeps its result. The same
+// code while the destination still takes a new file fails that file alone:
+// the folder's answer decides, not the code.
+TEST_F(DiskFlush, StopsWhereAFileFindsTheDestinationGone) {
+    flushScene.disks = {"", "", "A", ""};
+    flushScene.fileFlushFails = {{0, IoError::Gone}, {1, IoError::Gone}};
+    std::size_t tried = 0;
+    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{IoError::Gone, IoError::Gone, kNone, kNone}));
+    EXPECT_EQ(tried, 4u);
+    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::GoesOn);
+
+    flushScene.calls.clear();
+    std::filesystem::remove_all(root / "tessiva");
+    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{IoError::Gone, IoError::Gone, kNone, IoError::Gone}));
+    EXPECT_EQ(tried, 1u);
+    EXPECT_EQ(flushScene.calls, (Calls{"covers? 2", "hand over 2", "flush disk 2", "flush file 0"}));
+    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::Gone);
+    EXPECT_EQ(disk::EndOfRun(false), RunEnd::DestinationGone);
+}
+
+// A failure of the file's own asks nothing of the disk; a full destination
+// stops the run without asking; a source whose folder no longer lists is gone.
+TEST_F(DiskFlush, TheWatchAsksTheDiskOnlyForFailuresThatMayBeItsOwn) {
+    std::filesystem::remove_all(root);
+    for (IoError own : {IoError::InUse, IoError::NameTooLong, IoError::NotAFile, IoError::FileTooLarge}) {
+        EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, own), disk::Verdict::GoesOn);
+    }
+    EXPECT_EQ(disk::EndOfRun(true), RunEnd::BrokenLog);
+    EXPECT_EQ(disk::NoteFailure(disk::Side::Source, IoError::NotFound), disk::Verdict::Gone);
+    EXPECT_EQ(disk::EndOfRun(false), RunEnd::SourceGone);
+    std::filesystem::create_directories(root / "tessiva");
+    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string()), IoError::None);
+    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::DiskFull), disk::Verdict::Full);
+    EXPECT_EQ(disk::EndOfRun(true), RunEnd::DestinationFull);
+    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "none").string()), IoError::NotFound);
+}
+
+#ifdef _WIN32
+using platform::FlushStatusBlock;
+using platform::WindowsCalls;
+
+WindowsCalls systemCalls;
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+// A folder of the running test's own in the temporary folder.
+std::string TestFolder(const char* kind) {
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   (kind + std::to_string(GetCurrentProcessId()) + "-" +
+                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder);
+    return folder.string();
+}
+
+TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneKept) {
+    for (DWORD code : {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED,
+                       ERROR_DEV_NOT_EXIST, ERROR_BAD_NETPATH, ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR,
+                       ERROR_FILE_INVALID}) {
+        EXPECT_EQ(platform::FromWindowsError(code), IoError::Gone) << code;
+    }
+    EXPECT_EQ(platform::FromWindowsError(ERROR_WRITE_PROTECT), IoError::ReadOnly);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_ACCESS_DENIED), IoError::AccessDenied);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_SHARING_VIOLATION), IoError::InUse);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_LOCK_VIOLATION), IoError::InUse);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_DISK_FULL), IoError::DiskFull);
+    EXPECT_EQ(platform::FromWindowsError(ERROR_PATH_NOT_FOUND), IoError::NotFound);
+    EXPECT_EQ(CauseText(platform::FromWindowsError(ERROR_CRC)), std::string(text::kCauseSystemCodeOpen) + "23)");
+}
+
+// What the stand-ins of the flush's calls answer, and what they were asked.
+struct FlushAnswers {
+    const wchar_t* fileSystem = L"NTFS";  // nullptr: the file system cannot be asked
+    LONG status = 0;
+    std::vector<ULONG> flags;
+};
+FlushAnswers* answers = nullptr;
+
+LONG NTAPI NoSyncStandIn(HANDLE, ULONG flags, void*, ULONG, FlushStatusBlock*) {
+    answers->flags.push_back(flags);
+    return answers->status;
+}
+
+BOOL WINAPI FileSystemStandIn(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR name, DWORD size) {
+    if (answers->fileSystem == nullptr) return FALSE;
+    lstrcpynW(name, answers->fileSystem, static_cast<int>(size));
+    return TRUE;
+}
+
+// One flush of a volume covers its files where NtFlushBuffersFileEx is there
+// and documented for the file system; the hand-over is that call's write
+// without the disk's cache, and fails where it does.
+TEST(WindowsFlush, OneFlushCoversOnlyTheDocumentedFileSystemsWithTheNoSyncWrite) {
+    std::string folder = TestFolder("m2t-flush-");
+    platform::FileHandle file;
+    ASSERT_EQ(platform::CreateNewFile(folder + "\\1.dat", platform::IfPresent::Refuse, file), IoError::None);
+    systemCalls = platform::Calls();
+    FlushAnswers given;
+    answers = &given;
+    platform::Calls().flushBuffersFileEx = NoSyncStandIn;
+    platform::Calls().getVolumeInformationByHandleW = FileSystemStandIn;
+    for (const wchar_t* documented : {L"NTFS", L"FAT", L"fat32", L"exFAT"}) {
+        given.fileSystem = documented;
+        EXPECT_TRUE(platform::OneFlushCovers(file));
+    }
+    for (const wchar_t* other : {L"NFS", L"ReFS", static_cast<const wchar_t*>(nullptr)}) {
+        given.fileSystem = other;
+        EXPECT_FALSE(platform::OneFlushCovers(file));
+    }
+    EXPECT_EQ(platform::WriteWithoutDiskFlush(file), IoError::None);
+    given.status = static_cast<LONG>(0xC00000BB);  // STATUS_NOT_SUPPORTED
+    EXPECT_NE(platform::WriteWithoutDiskFlush(file), IoError::None);
+    EXPECT_EQ(given.flags, (std::vector<ULONG>{platform::kFlushWithoutDiskCache, platform::kFlushWithoutDiskCache}));
+    platform::Calls().flushBuffersFileEx = nullptr;
+    given.fileSystem = L"NTFS";
+    EXPECT_FALSE(platform::OneFlushCovers(file));
+    platform::Calls() = systemCalls;
+    answers = nullptr;
+    EXPECT_EQ(platform::FlushDisk(file), IoError::None);
+    EXPECT_EQ(platform::FlushFile(file), IoError::None);
+    platform::CloseFile(file);
+    std::filesystem::remove_all(folder);
+}
+
+int streamWrites = 0;
+HANDLE capturedStream = nullptr;
+
+BOOL WINAPI WriteStandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (file == capturedStream) ++streamWrites;
+    return systemCalls.writeFile(file, data, size, written, overlapped);
+}
+
+// A standard output that is no console gets a group's lines with one call,
+// with the C runtime's CR LF line ends.
+TEST(WindowsConsole, AGroupsLinesReachAFileWithOneWrite) {
+    std::string folder = TestFolder("m2t-console-");
+    systemCalls = platform::Calls();
+    platform::Calls().writeFile = WriteStandIn;
+    std::fflush(stdout);
+    int saved = _dup(1);
+    int out = _open((folder + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+    _dup2(out, 1);
+    capturedStream = reinterpret_cast<HANDLE>(_get_osfhandle(1));
+    HoldLines(true);
+    for (const char* line : {"one", "two", "three"}) WriteLine(stdout, {line});
+    HoldLines(false);
+    _dup2(saved, 1);
+    _close(out);
+    _close(saved);
+    platform::Calls() = systemCalls;
+    EXPECT_EQ(streamWrites, 1);
+    EXPECT_EQ(Read(folder + "\\out.txt"), "one\r\ntwo\r\nthree\r\n");
+    std::filesystem::remove_all(folder);
+}
+
+// What the disk says of its space, in the stand-ins.
+struct Disk {
+    DWORD sectorsPerCluster = 8;
+    ULONGLONG availableToCaller = 0;
+    ULONGLONG free = 10ULL << 30;  // more than the caller's quota lets it write
+};
+Disk* disk = nullptr;
+
+BOOL WINAPI FreeSpaceStandIn(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+    if (available != nullptr) available->QuadPart = disk->availableToCaller;
+    if (total != nullptr) total->QuadPart = 20ULL << 30;
+    if (free != nullptr) free->QuadPart = disk->free;
+    return TRUE;
+}
+
+BOOL WINAPI ClusterStandIn(LPCSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
+                           LPDWORD clusters) {
+    *sectorsPerCluster = disk->sectorsPerCluster;
+    *bytesPerSector = 512;
+    *freeClusters = 1000;
+    *clusters = 2000;
+    return TRUE;
+}
+
+// The dialogue's estimate for 3,000 small threads (1,360 bytes each) in h\b:
+// each copy and each index takes a whole cluster, and so does each folder to
+// make; the space is what the caller may write.
+class SpaceEstimate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = TestFolder("m2t-space-");
+        for (const char* folder : {"\\morvo", "\\morvo\\h", "\\morvo\\h\\b", "\\tessiva"}) {
+            CreateDirectoryA((root + folder).c_str(), nullptr);
+        }
+        for (int number = 0; number < 3000; ++number) {
+            Write(root + "\\morvo\\h\\b\\" + std::to_string(number) + ".dat",
+                  "a<>b<>c d<>e<>t\n" + std::string(1344, 'x'));
+        }
+        systemCalls = platform::Calls();
+    }
+
+    void TearDown() override {
+        platform::Calls() = systemCalls;
+        disk = nullptr;
+        std::filesystem::remove_all(root);
+    }
+
+    // The dialogue's lines with the disk of the stand-ins.
+    std::string Shown(Disk& shownDisk) {
+        disk = &shownDisk;
+        platform::Calls().getDiskFreeSpaceExA = FreeSpaceStandIn;
+        platform::Calls().getDiskFreeSpaceA = ClusterStandIn;
+        std::fflush(stdout);
+        int saved = _dup(1);
+        int out = _open((root + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+        _dup2(out, 1);
+        RunTally tally;
+        ShowWhatFits(root + "\\morvo", root + "\\tessiva", tally);
+        std::fflush(stdout);
+        _dup2(saved, 1);
+        _close(out);
+        _close(saved);
+        platform::Calls() = systemCalls;
+        return Read(root + "\\out.txt");
+    }
+
+    static std::string Lines(const std::string& threads, const std::string& bytes, const std::string& needed,
+                             const std::string& free, bool warned) {
+        return std::string(text::kShowThreads) + threads + text::kShowThreadsBytes + bytes + "\r\n" +
+               text::kShowSpaceNeeded + needed + "\r\n" + text::kShowFreeSpace + free + "\r\n" +
+               (warned ? std::string(text::kNotEnoughSpace) + "\r\n" : std::string());
+    }
+
+    std::string root;
+};
+
+TEST_F(SpaceEstimate, WarnsWhereTheFilesTakeMoreThanTheCallerMayWrite) {
+    // 128 KiB clusters: 3,000 threads of 4.1 MB take 256 KiB each, and the
+    // two folders to make one cluster each: 786.7 MB, more than the 200 MiB
+    // the caller may write. The disk's own free space, beyond the caller's
+    // quota, would hold them.
+    Disk large{256, 200ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("3,000", "4.1 MB", "786.7 MB", "209.7 MB", true));
+    // 4 KiB clusters: they take 24.6 MB, and fit.
+    Disk small{8, 200ULL << 20};
+    EXPECT_EQ(Shown(small), Lines("3,000", "4.1 MB", "24.6 MB", "209.7 MB", false));
+}
+
+TEST_F(SpaceEstimate, CountsOnlyTheThreadsStillToConvert) {
+    // Two thirds are indexed already: the 1,000 left take 262.1 MB of 128 KiB
+    // clusters, in folders that are there, and fit into 300 MiB where all
+    // 3,000 would not.
+    for (const char* folder : {"\\tessiva\\h", "\\tessiva\\h\\b"}) CreateDirectoryA((root + folder).c_str(), nullptr);
+    for (int number = 1000; number < 3000; ++number) {
+        Write(root + "\\tessiva\\h\\b\\" + std::to_string(number) + ".idx", "indexed");
+    }
+    Disk large{256, 300ULL << 20};
+    EXPECT_EQ(Shown(large), Lines("1,000", "1.4 MB", "262.1 MB", "314.6 MB", false));
+}
+
+#endif  // _WIN32
+
+}  // namespace
