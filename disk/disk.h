@@ -1,6 +1,6 @@
 // The disks of a run: the watch over the two folders' disks, which decides
 // whether the run goes on after a failure, and the flush of a group's files,
-// made with as few flushes of each disk as the platform allows.
+// with as few flushes of each disk as the platform allows.
 #pragma once
 
 #include <cstddef>
@@ -13,21 +13,17 @@
 namespace disk {
 
 enum class Side { Source, Destination };
-// What a side's disk was found to be after a failure: it goes on, it is full
-// (the destination), or it no longer answers.
+// What a side's disk was found to be: it goes on, it is full, or it no longer answers.
 enum class Verdict { GoesOn, Full, Gone };
 
 // Starts watching the two folders' disks, with no verdict yet. Gives why the
 // destination takes no new file (read-only, write-protected, closed to the
 // user), or None where it takes one; a full destination converts what fits.
 platform::IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot);
-
 // After a thread or a folder failed on one side, asks that side's disk
-// whether it can take more: the source answers when its folder still opens
-// and lists, the destination when its folder takes a new file. A failure of
-// the thread's own (a name too long, a file too large, one in use) asks
-// nothing, and neither does one once the run has stopped. Gives the side's
-// verdict.
+// whether it can take more, and gives the side's verdict. A failure of the
+// file's own (a name too long, a file too large, one in use) asks nothing,
+// and neither does one once the run has stopped.
 Verdict NoteFailure(Side side, platform::IoError error);
 Verdict VerdictOn(Side side);
 inline bool RunGoesOn() {
@@ -47,14 +43,12 @@ struct FlushCalls {
 };
 FlushCalls& Flushes();
 
-// Returns once the bytes of every file are on the disk, with one flush for
-// each disk where that covers its files, and one for each file elsewhere or
-// where the disk's flush failed. `errors` gets one result per file: None only
-// where the file's bytes are confirmed on the disk. A file whose own flush
-// fails is noted with the watch at once; where that finds the destination's
-// disk gone, the files not yet flushed are left untried and failed with that
-// error, as a disk gone would fail each of them, slowly on a dropped share.
-// Gives how many files, from the first, it tried.
+// Returns once the bytes of every file are on the disk; `errors` gets one
+// result per file, None only where its bytes are confirmed there. A file whose
+// own flush fails is noted with the watch at once; where that finds the
+// destination gone, the files not yet flushed are left untried and failed
+// with that error, as a dropped share would fail each of them, slowly. Gives
+// how many files, from the first, it tried.
 std::size_t FlushFiles(const std::vector<platform::FileHandle>& files, std::vector<platform::IoError>& errors);
 
 }  // namespace disk

@@ -1,5 +1,6 @@
 // A group's flush: its files made durable with as few flushes of each disk as
 // the platform allows.
+#include <map>
 #include <utility>
 
 #include "disk/disk.h"
@@ -10,29 +11,19 @@ namespace {
 
 using platform::IoError;
 
-// The disks met in a group, each asked once whether one flush covers it.
-struct DisksMet {
-    std::vector<std::pair<std::string, bool>> covered;
-
-    bool OneFlushCovers(const std::string& disk, platform::FileHandle file) {
-        for (const auto& met : covered) {
-            if (met.first == disk) return met.second;
-        }
-        covered.emplace_back(disk, Flushes().oneFlushCovers(file));
-        return covered.back().second;
-    }
-};
-
-// Hands each file that one flush of its disk covers to that disk, and gives
-// for each file the disk whose flush it waits for, or none.
+// Hands each file that one flush of its disk covers to that disk, each disk
+// asked once whether it does; gives for each file the disk whose flush it
+// waits for, or none.
 std::vector<std::string> HandOverToDisks(const std::vector<platform::FileHandle>& files) {
     FlushCalls& calls = Flushes();
     std::vector<std::string> waiting(files.size());
-    DisksMet disks;
+    std::map<std::string, bool> covered;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string disk = calls.diskOf(files[i]);
-        if (disk.empty() || !disks.OneFlushCovers(disk, files[i])) continue;
-        if (calls.writeWithoutDiskFlush(files[i]) == IoError::None) waiting[i] = std::move(disk);
+        if (disk.empty()) continue;
+        auto met = covered.find(disk);
+        if (met == covered.end()) met = covered.emplace(disk, calls.oneFlushCovers(files[i])).first;
+        if (met->second && calls.writeWithoutDiskFlush(files[i]) == IoError::None) waiting[i] = std::move(disk);
     }
     return waiting;
 }

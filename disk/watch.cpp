@@ -12,8 +12,7 @@ struct Watched {
     std::string destinationRoot;
     Verdict source = Verdict::GoesOn;
     Verdict destination = Verdict::GoesOn;
-};
-Watched watched;
+} watched;
 
 // The name of the file that asks a disk without unnamed files whether it
 // takes a new one; one left by a kill is replaced by the next run's.
@@ -39,8 +38,7 @@ IoError TakesNewFile(const std::string& folder) {
     platform::CloseFile(file);
     // Where the system deleted it on closing, there is nothing left to remove.
     IoError removed = named ? platform::RemoveFile(probe) : IoError::None;
-    bool gone = removed == IoError::None || removed == IoError::NotFound;
-    return error == IoError::None && !gone ? removed : error;
+    return error == IoError::None && removed != IoError::NotFound ? removed : error;
 }
 
 // A name too long for the probe beside the root says nothing of the disk.
@@ -49,14 +47,12 @@ bool TakesFiles(IoError probe) {
 }
 
 // Whether the folder's disk still answers: the folder opens and lists.
-IoError Answers(const std::string& folder) {
+bool Answers(const std::string& folder) {
     platform::DirectorySearch search;
     platform::DirectoryEntry entry;
-    if (platform::StartSearch(folder, search)) {
-        platform::NextEntry(search, entry);
-        platform::CloseSearch(search);
-    }
-    return search.error;
+    if (platform::StartSearch(folder, search)) platform::NextEntry(search, entry);
+    platform::CloseSearch(search);
+    return search.error == IoError::None;
 }
 
 // Failures that may come from the disk rather than from the file itself.
@@ -83,7 +79,7 @@ IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot)
 Verdict NoteFailure(Side side, IoError error) {
     if (!RunGoesOn() || !MayBeTheDisk(error)) return VerdictOn(side);
     if (side == Side::Source) {
-        if (Answers(watched.sourceRoot) != IoError::None) watched.source = Verdict::Gone;
+        if (!Answers(watched.sourceRoot)) watched.source = Verdict::Gone;
         return watched.source;
     }
     IoError root = error == IoError::DiskFull ? error : TakesNewFile(watched.destinationRoot);

@@ -14,8 +14,6 @@ namespace platform {
 extern const char kSeparator;
 
 // Why an operation failed, in the few classes the console messages tell apart.
-// A code the tool has no class for is kept as the system gave it (errno, or a
-// Windows error number): see SystemError.
 enum class IoError : std::uint32_t {
     None,
     NotFound,
@@ -31,16 +29,11 @@ enum class IoError : std::uint32_t {
     Other      // a failure with no system code to tell
 };
 
-// The system's own code of a failure the tool has no class for, kept in the
-// values past kSystemErrors so that a report can name it.
+// A failure the tool has no class for keeps the system's own code, past
+// kSystemErrors, so that a report can name it.
 constexpr std::uint32_t kSystemErrors = 0x10000;
 inline IoError SystemError(std::uint32_t code) {
     return code < UINT32_MAX - kSystemErrors ? static_cast<IoError>(kSystemErrors + code) : IoError::Other;
-}
-// The system's code the failure keeps, or false where it keeps none.
-inline bool SystemCodeOf(IoError error, std::uint32_t& code) {
-    code = static_cast<std::uint32_t>(error) - kSystemErrors;
-    return static_cast<std::uint32_t>(error) >= kSystemErrors;
 }
 
 // Device and file number: equal identities name the same file or folder.

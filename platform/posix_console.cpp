@@ -15,15 +15,7 @@ namespace {
 // Shift_JIS to UTF-8 for the console, or (iconv_t)-1 when the console
 // takes Shift_JIS.
 iconv_t consoleConverter = reinterpret_cast<iconv_t>(-1);
-
-}  // namespace
-
-void SetUpConsole() {
-    std::setlocale(LC_ALL, "");
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) consoleConverter = iconv_open("UTF-8", "CP932");
-}
-
-namespace {
+bool titleShown = false;
 
 // Appends Shift_JIS text as UTF-8; a byte that does not convert is shown as
 // U+FFFD and the rest of the text goes on.
@@ -46,6 +38,11 @@ void AppendUtf8(std::string_view shiftJis, std::string& line) {
 }
 
 }  // namespace
+
+void SetUpConsole() {
+    std::setlocale(LC_ALL, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) consoleConverter = iconv_open("UTF-8", "CP932");
+}
 
 void RenderPieces(std::FILE*, std::initializer_list<ConsolePiece> pieces, bool endLine, std::string& rendered) {
     bool convert = consoleConverter != reinterpret_cast<iconv_t>(-1);
@@ -73,10 +70,6 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
         leftCount -= static_cast<std::size_t>(put);
     }
 }
-
-namespace {
-bool titleShown = false;
-}  // namespace
 
 // Terminals without a title stack pass over its sequences.
 bool StartTitle() {

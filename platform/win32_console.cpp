@@ -57,6 +57,8 @@ void AppendWide(std::string_view bytes, UINT codePage, std::wstring& wide) {
 }
 
 constexpr UINT kShiftJis = 932;
+bool titleShown = false;
+std::wstring previousTitle;
 
 }  // namespace
 
@@ -109,11 +111,6 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
         leftCount -= written;
     }
 }
-
-namespace {
-bool titleShown = false;
-std::wstring previousTitle;
-}  // namespace
 
 bool StartTitle() {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

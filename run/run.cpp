@@ -34,7 +34,7 @@ std::string CauseText(platform::IoError error) {
         case IoError::InUse: return text::kCauseInUse;
         default: break;
     }
-    std::uint32_t code = 0;
-    if (!platform::SystemCodeOf(error, code)) return text::kCauseOther;
-    return text::kCauseSystemCodeOpen + std::to_string(code) + ")";
+    auto code = static_cast<std::uint32_t>(error);
+    if (code < platform::kSystemErrors) return text::kCauseOther;
+    return text::kCauseSystemCodeOpen + std::to_string(code - platform::kSystemErrors) + ")";
 }
