@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -60,7 +59,6 @@ struct DirectoryEntry {
 
 struct DirectorySearch {
     void* handle = nullptr;
-    std::string folder;
     IoError error = IoError::None;  // why the search could not start, or ended before its last entry
 };
 

@@ -69,7 +69,6 @@ constexpr int kLookupFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     DIR* directory = opendir(folder.c_str());
     search.handle = directory;
-    search.folder = folder;
     search.error = directory != nullptr ? IoError::None : FromErrno(errno);
     return directory != nullptr;
 }

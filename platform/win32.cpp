@@ -151,7 +151,6 @@ std::size_t RootLength(const std::wstring& path) {
 // A folder with no entry at all (the root of an empty drive, which lists no
 // "." or "..") gives ERROR_FILE_NOT_FOUND: its listing is empty.
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
-    search.folder = folder;
     search.handle = nullptr;
     search.error = IoError::None;
     std::string pattern = folder + "\\*";
