@@ -17,9 +17,9 @@ void ShowWhatFits(const std::string& sourceFolder, const std::string& destinatio
     bool spaceKnown = platform::DiskSpace(destinationFolder, freeBytes, progress.allocationUnit);
     CountThreads(sourceFolder, destinationFolder, destinationFolder, tally);
     WriteLine(stdout, {text::kShowThreads, Grouped(progress.threadsToConvert), text::kShowThreadsBytes,
-                                 Megabytes(progress.bytesToConvert)});
+                                 SizeText(progress.bytesToConvert)});
     if (!spaceKnown) return;
-    WriteLine(stdout, {text::kShowSpaceNeeded, Megabytes(progress.spaceToConvert)});
-    WriteLine(stdout, {text::kShowFreeSpace, Megabytes(freeBytes)});
+    WriteLine(stdout, {text::kShowSpaceNeeded, SizeText(progress.spaceToConvert)});
+    WriteLine(stdout, {text::kShowFreeSpace, SizeText(freeBytes)});
     if (progress.spaceToConvert > freeBytes) WriteLine(stdout, {text::kNotEnoughSpace});
 }

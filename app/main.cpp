@@ -1,8 +1,10 @@
-// Entry point: banner, the two folders, the walk, the summary, the prompt and the wait.
+// The run of the tool: banner, the two folders, the walk, the summary, the
+// prompt and the wait.
 #include <cstdio>
 #include <string>
 
 #include "app/dialogue.h"
+#include "app/main.h"
 #include "disk/disk.h"
 #include "platform/platform.h"
 #include "run/lines.h"
@@ -96,24 +98,18 @@ std::string Unquoted(const std::string& answer) {
     return text;
 }
 
-// Asks for a folder on the tool's own console until the answer is one the
-// file system can be given; false when the answer is empty.
+// Asks for a folder on the tool's own console; false when the answer is empty.
 bool AskForFolder(const char* question, std::string& folder) {
-    while (true) {
-        WriteLine(stdout, {question});
-        std::string answer;
-        platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
-        if (got == platform::ConsoleAnswer::NotConvertible) {
-            WriteLine(stdout, {text::kAnswerNotConvertible});
-            continue;
-        }
-        folder = Unquoted(answer);
-        return got == platform::ConsoleAnswer::Given && !folder.empty();
-    }
+    WriteLine(stdout, {question});
+    std::string answer;
+    platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
+    folder = Unquoted(answer);
+    return got == platform::ConsoleAnswer::Given && !folder.empty();
 }
 
+// "n" or "N", also full width ("ｎ", "Ｎ" in UTF-8, as the console's answers come).
 bool IsNo(const std::string& answer) {
-    return answer == "n" || answer == "N" || answer == text::kFullWidthN || answer == text::kFullWidthCapitalN;
+    return answer == "n" || answer == "N" || answer == "\xEF\xBD\x8E" || answer == "\xEF\xBC\xAE";
 }
 
 // Shows which folder is read and which is written, before anything is: a
@@ -129,7 +125,6 @@ bool ConfirmFolders(const std::string& sourceFolder, const std::string& destinat
         std::string answer;
         platform::ConsoleAnswer got = platform::ReadConsoleAnswer(answer);
         if (got == platform::ConsoleAnswer::Unread) return false;
-        if (got == platform::ConsoleAnswer::NotConvertible) continue;
         std::string reply = Unquoted(answer);
         if (reply.empty()) return true;
         if (IsNo(reply)) return false;
@@ -151,14 +146,15 @@ int EndWithUsage(bool ownConsole) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int RunTool(const std::vector<std::string>& arguments) {
+    const std::size_t argc = arguments.size();
     platform::SetUpConsole();
     WriteLine(stderr, {text::kBanner});
     // Started from Explorer or a shortcut, the tool asks for what is missing,
     // has the folders confirmed and waits before every ending.
     const bool ownConsole = platform::ConsoleIsOwn();
-    std::string sourceFolder = argc > 1 ? argv[1] : "";
-    std::string destinationFolder = argc > 2 ? argv[2] : "";
+    std::string sourceFolder = argc > 1 ? arguments[1] : "";
+    std::string destinationFolder = argc > 2 ? arguments[2] : "";
     if (argc < 3) {
         if (!ownConsole || (argc < 2 && !AskForFolder(text::kAskSource, sourceFolder)) ||
             !AskForFolder(text::kAskDestination, destinationFolder)) {

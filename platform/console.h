@@ -58,10 +58,9 @@ void RestoreTitle();
 // soon as it ends. Always false on POSIX.
 bool ConsoleIsOwn();
 
-enum class ConsoleAnswer { Given, NotConvertible, Unread };
-// Reads one line typed or dropped into the console, without its line end, as
-// bytes of the code page the command line comes in. NotConvertible when a
-// character has no such bytes; Unread when nothing could be read.
+enum class ConsoleAnswer { Given, Unread };
+// Reads one line typed or dropped into the console, without its line end, in
+// the form paths take inside the tool; Unread when nothing could be read.
 ConsoleAnswer ReadConsoleAnswer(std::string& answer);
 
 }  // namespace platform

@@ -144,4 +144,9 @@ IoError NameUnnamedFile(FileHandle file, const std::string& path);
 IoError ReplaceFile(const std::string& from, const std::string& to);
 IoError RemoveFile(const std::string& path);
 
+// A text made of names from the file system (a thread's URL) in Shift_JIS, as
+// an index holds it: on POSIX names are bytes and stay as they are; on
+// Windows false where a character has none in code page 932.
+bool ShiftJisOf(const std::string& text, std::string& shiftJis);
+
 }  // namespace platform

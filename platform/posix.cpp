@@ -373,4 +373,9 @@ IoError RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0 ? IoError::None : FromErrno(errno);
 }
 
+bool ShiftJisOf(const std::string& text, std::string& shiftJis) {
+    shiftJis = text;
+    return true;
+}
+
 }  // namespace platform

@@ -1,15 +1,14 @@
-// Win32 implementation of the platform layer. Paths are the ANSI (code page
-// 932) bytes of the command line and go to the ANSI interfaces unchanged.
+// Win32 implementation of the platform layer's files and folders: each call
+// carries out the system's and reports what happened. Paths are UTF-8 inside
+// (WTF-8: an unpaired surrogate, which a Windows name may hold, is kept too)
+// and go to the wide calls as UTF-16, absolute and with the "\\?\" prefix, so
+// that the tool acts on exactly the names it was given or listed, whatever
+// the system's code page, at any length Windows allows.
 #include "platform/platform.h"
 
 #include "platform/win32_calls.h"
 // windows.h names a function of its own ReplaceFile.
 #undef ReplaceFile
-
-#include <io.h>
-
-#include <cstdio>
-#include <cstring>
 
 namespace platform {
 
@@ -49,11 +48,49 @@ IoError FromWindowsError(DWORD code) {
     }
 }
 
+// A surrogate pair is one character of four bytes; an unpaired surrogate is
+// kept as the three bytes of its own value.
+void AppendUtf8(std::wstring_view wide, std::string& utf8) {
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        std::uint32_t code = wide[i];
+        bool pair = code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                    wide[i + 1] < 0xE000;
+        if (pair) code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        if (code < 0x80) {
+            utf8 += static_cast<char>(code);
+            continue;
+        }
+        static const unsigned kLead[] = {0, 0xC0, 0xE0, 0xF0};
+        int trailing = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+        utf8 += static_cast<char>(kLead[trailing] | (code >> (6 * trailing)));
+        while (trailing-- > 0) utf8 += static_cast<char>(0x80 | ((code >> (6 * trailing)) & 0x3F));
+    }
+}
+
+// A byte that starts no character (which the tool never makes) reads as U+FFFD.
+std::wstring WideOf(std::string_view utf8) {
+    std::wstring wide;
+    wide.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[i++]);
+        int trailing = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+        std::uint32_t code = trailing < 0 ? 0xFFFD : lead & (0x7F >> (trailing + (trailing > 0)));
+        for (; trailing > 0 && i < utf8.size(); --trailing) code = (code << 6) | (utf8[i++] & 0x3F);
+        if (code < 0x10000) {
+            wide += static_cast<wchar_t>(code);
+        } else {
+            wide += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+    }
+    return wide;
+}
+
 namespace {
 
 struct Search {
     HANDLE find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA found{};
+    WIN32_FIND_DATAW found{};
     bool pending = false;  // `found` holds an entry not yet handed out
 };
 
@@ -61,29 +98,78 @@ IoError FromLastError() {
     return FromWindowsError(GetLastError());
 }
 
-// The ANSI interfaces take at most MAX_PATH bytes with the terminating NUL;
-// a longer path is refused here the same way on every Windows version.
-bool FitsAnsiPath(const std::string& path) {
-    return path.size() < MAX_PATH;
+// The longest path the wide calls take with the \\?\ prefix.
+constexpr std::size_t kLongestPath = 32767;
+
+// Whether the system would rewrite the path before using it: a relative or
+// drive-relative one, "." or ".." in it, "/" or doubled separators.
+bool NeedsFullPath(const std::wstring& path) {
+    bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
+    if (!drive && !share) return true;
+    for (std::size_t i = 2; i < path.size(); ++i) {
+        if (path[i] == L'/' || (path[i] == L'\\' && path[i - 1] == L'\\')) return true;
+        bool dots = path[i] == L'.' && path[i - 1] == L'\\' &&
+                    (i + 1 == path.size() || path[i + 1] == L'\\' ||
+                     (path[i + 1] == L'.' && (i + 2 == path.size() || path[i + 2] == L'\\')));
+        if (dots) return true;
+    }
+    return false;
 }
 
-IoError RefuseLongPath() {
+// The path as the wide calls take it at any length: absolute (as
+// GetFullPathNameW makes it, where the system would), UTF-16, with the prefix
+// "\\?\" ("\\?\UNC\" for a share), which also keeps a name such as
+// "aux.dat" a file of that name.
+IoError SystemPath(const std::string& path, std::wstring& wide) {
+    wide = WideOf(path);
+    if (wide.compare(0, 4, L"\\\\?\\") == 0 || wide.compare(0, 4, L"\\\\.\\") == 0) return IoError::None;
+    if (NeedsFullPath(wide)) {
+        DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+        std::wstring full(size, L'\0');
+        DWORD length = size == 0 ? 0 : GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+        if (length == 0 || length >= size) return FromLastError();
+        wide.assign(full, 0, length);
+    }
+    bool share = wide.compare(0, 2, L"\\\\") == 0;
+    wide.insert(0, share ? L"\\\\?\\UNC" : L"\\\\?\\");
+    if (share) wide.erase(8, 1);  // "\\?\UNC\server", not "\\?\UNC\\server"
+    if (wide.size() < kLongestPath) return IoError::None;
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return IoError::NameTooLong;
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens a file or folder only to ask about it; links and junctions are followed.
-HANDLE OpenForQuery(const std::string& path) {
-    if (!FitsAnsiPath(path)) return INVALID_HANDLE_VALUE;
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD how, DWORD flags) {
+    std::wstring wide;
+    if (SystemPath(path, wide) != IoError::None) return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide.c_str(), access, share, nullptr, how, flags, nullptr);
 }
 
+// Opens a file or folder only to ask about it; links and junctions are followed.
 HANDLE OpenForQuery(const std::wstring& path) {
     return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+IoError Created(HANDLE handle, FileHandle& file) {
+    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+    file.value = reinterpret_cast<std::intptr_t>(handle);
+    return IoError::None;
+}
+
+DWORD AttributesOf(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str());
+}
+
+// A read-only file is made writable first, so that it is removed or
+// replaced as it would be on POSIX.
+bool MadeWritable(const std::wstring& path) {
+    DWORD attributes = AttributesOf(path);
+    bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return readOnlyFile && SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 FileIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
@@ -110,9 +196,7 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes =
     return true;
 }
 
-// Identity of what an ANSI or a wide path leads to.
-template <typename Path>
-bool IdentityOfPath(const Path& path, FileIdentity& identity) {
+bool IdentityOfPath(const std::wstring& path, FileIdentity& identity) {
     HANDLE handle = OpenForQuery(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool known = IdentityOfHandle(handle, identity);
@@ -120,16 +204,26 @@ bool IdentityOfPath(const Path& path, FileIdentity& identity) {
     return known;
 }
 
+// A path of the system's of any length, from a call that says how long a
+// buffer it needs when the one it was given is too short.
+template <typename Call>
+bool PathFrom(const Call& call, std::wstring& path) {
+    path.assign(MAX_PATH + 64, L'\0');
+    DWORD length = call(&path[0], static_cast<DWORD>(path.size()));
+    if (length >= path.size()) {
+        path.assign(length, L'\0');
+        length = call(&path[0], static_cast<DWORD>(path.size()));
+    }
+    if (length == 0 || length >= path.size()) return false;
+    path.resize(length);
+    return true;
+}
+
 // The folder's own path with every link and junction resolved, as
 // "\\?\C:\a\b" or "\\?\UNC\server\share\a".
-bool FinalPath(HANDLE folder, std::wstring& path) {
-    DWORD size = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (size == 0) return false;
-    path.assign(size, L'\0');
-    DWORD written = GetFinalPathNameByHandleW(folder, &path[0], size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (written == 0 || written >= size) return false;
-    path.resize(written);
-    return true;
+bool FinalPath(HANDLE folder, std::wstring& path, DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) {
+    return PathFrom([&](wchar_t* buffer, DWORD size) { return GetFinalPathNameByHandleW(folder, buffer, size, flags); },
+                    path);
 }
 
 // Where the volume's root ends in a final path: after "\\?\C:\" or after
@@ -152,14 +246,12 @@ std::size_t RootLength(const std::wstring& path) {
 // "." or "..") gives ERROR_FILE_NOT_FOUND: its listing is empty.
 bool StartSearch(const std::string& folder, DirectorySearch& search) {
     search.handle = nullptr;
-    search.error = IoError::None;
-    std::string pattern = folder + "\\*";
-    if (!FitsAnsiPath(pattern)) {
-        search.error = RefuseLongPath();
-        return false;
-    }
+    std::wstring pattern;
+    search.error = SystemPath(folder, pattern);
+    if (search.error != IoError::None) return false;
+    pattern += pattern.back() == L'\\' ? L"*" : L"\\*";
     Search* state = new Search;
-    state->find = FindFirstFileA(pattern.c_str(), &state->found);
+    state->find = FindFirstFileW(pattern.c_str(), &state->found);
     state->pending = state->find != INVALID_HANDLE_VALUE;
     if (!state->pending && GetLastError() != ERROR_FILE_NOT_FOUND) {
         search.error = FromLastError();
@@ -173,12 +265,13 @@ bool StartSearch(const std::string& folder, DirectorySearch& search) {
 bool NextEntry(DirectorySearch& search, DirectoryEntry& entry) {
     Search* state = static_cast<Search*>(search.handle);
     if (state->find == INVALID_HANDLE_VALUE) return false;
-    if (!state->pending && !FindNextFileA(state->find, &state->found)) {
+    if (!state->pending && !FindNextFileW(state->find, &state->found)) {
         if (GetLastError() != ERROR_NO_MORE_FILES) search.error = FromLastError();
         return false;
     }
     state->pending = false;
-    entry.name = state->found.cFileName;
+    entry.name.clear();
+    AppendUtf8(state->found.cFileName, entry.name);
     entry.isFolder = (state->found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
 }
@@ -193,7 +286,7 @@ void CloseSearch(DirectorySearch& search) {
 }
 
 std::uint64_t EntrySize(DirectorySearch& search, const DirectoryEntry&) {
-    const WIN32_FIND_DATAA& found = static_cast<Search*>(search.handle)->found;
+    const WIN32_FIND_DATAW& found = static_cast<Search*>(search.handle)->found;
     return (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 }
 
@@ -202,23 +295,36 @@ std::uint64_t Milliseconds() {
 }
 
 IoError CreateFolder(const std::string& path) {
-    if (!FitsAnsiPath(path)) return RefuseLongPath();
-    return CreateDirectoryA(path.c_str(), nullptr) ? IoError::None : FromLastError();
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    if (error != IoError::None) return error;
+    return CreateDirectoryW(wide.c_str(), nullptr) ? IoError::None : FromLastError();
 }
 
 // The space is what the user may write, under a quota less than the disk's;
 // the unit is the cluster of the volume the folder lies on, which
-// GetDiskFreeSpaceA takes only as the volume's root.
+// GetDiskFreeSpaceW takes only as the volume's root, and without the prefix.
 bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit) {
     ULARGE_INTEGER available;
-    char volume[MAX_PATH + 1];
+    std::wstring path;
+    std::wstring volume;
     DWORD sectorsPerCluster = 0;
     DWORD bytesPerSector = 0;
     DWORD freeClusters = 0;
     DWORD clusters = 0;
-    if (!FitsAnsiPath(folder) || !Calls().getDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr) ||
-        !GetVolumePathNameA(folder.c_str(), volume, MAX_PATH + 1) ||
-        !Calls().getDiskFreeSpaceA(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+    if (SystemPath(folder, path) != IoError::None ||
+        !Calls().getDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
+        return false;
+    }
+    volume.assign(path.size() + 1, L'\0');
+    if (!GetVolumePathNameW(path.c_str(), &volume[0], static_cast<DWORD>(volume.size()))) return false;
+    volume.resize(volume.find(L'\0'));
+    if (volume.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        volume.replace(0, 8, L"\\\\");
+    } else if (volume.compare(0, 4, L"\\\\?\\") == 0 && volume.size() == 7) {
+        volume.erase(0, 4);  // "C:\"
+    }
+    if (!Calls().getDiskFreeSpaceW(volume.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
         return false;
     }
     freeBytes = available.QuadPart;
@@ -227,22 +333,25 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
 }
 
 bool IsFolder(const std::string& path) {
-    if (!FitsAnsiPath(path)) return false;
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    std::wstring wide;
+    if (SystemPath(path, wide) != IoError::None) return false;
+    DWORD attributes = AttributesOf(wide);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
-    return IdentityOfPath(path, identity);
+    std::wstring wide;
+    return SystemPath(path, wide) == IoError::None && IdentityOfPath(wide, identity);
 }
 
 bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
     ancestry.clear();
-    HANDLE handle = OpenForQuery(folder);
+    std::wstring path;
+    if (SystemPath(folder, path) != IoError::None) return false;
+    HANDLE handle = OpenForQuery(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
     FileIdentity identity;
     DWORD attributes = 0;
-    std::wstring path;
     bool opened = IdentityOfHandle(handle, identity, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                   FinalPath(handle, path);
     CloseHandle(handle);
@@ -260,9 +369,11 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
 }
 
 IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
-    if (!FitsAnsiPath(path)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    if (error != IoError::None) return error;
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
@@ -292,31 +403,28 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 }
 
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file) {
-    if (!FitsAnsiPath(path)) return RefuseLongPath();
-    auto create = [&path]() {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    if (error != IoError::None) return error;
+    auto create = [&wide]() {
+        return CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     HANDLE handle = create();
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
         RemoveFile(path);
         handle = create();
     }
-    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    file.value = reinterpret_cast<std::intptr_t>(handle);
-    return IoError::None;
+    return Created(handle, file);
 }
 
 // Deleted when its handle closes, which the system does also for a tool
 // killed meanwhile; a volume whose disk went away refuses it at once.
 IoError CreateScratchFile(const std::string& path, FileHandle& file) {
-    if (!FitsAnsiPath(path)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                        nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    file.value = reinterpret_cast<std::intptr_t>(handle);
-    return IoError::None;
+    constexpr DWORD kScratch = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE;
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    if (error != IoError::None) return error;
+    return Created(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kScratch, nullptr), file);
 }
 
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
@@ -342,8 +450,8 @@ WindowsCalls& Calls() {
             reinterpret_cast<decltype(system.flushBuffersFileEx)>(reinterpret_cast<void*>(found));
         system.getVolumeInformationByHandleW = GetVolumeInformationByHandleW;
         system.writeFile = WriteFile;
-        system.getDiskFreeSpaceExA = GetDiskFreeSpaceExA;
-        system.getDiskFreeSpaceA = GetDiskFreeSpaceA;
+        system.getDiskFreeSpaceExW = GetDiskFreeSpaceExW;
+        system.getDiskFreeSpaceW = GetDiskFreeSpaceW;
         return system;
     }();
     return calls;
@@ -373,10 +481,8 @@ void StartWriteBack(FileHandle, std::uint64_t, std::uint64_t) {}
 // the volume's 32-bit serial, which a cloned disk shares, no two volumes have
 // the same. Empty where there is none (a network share).
 std::string DiskOf(FileHandle file) {
-    wchar_t path[MAX_PATH + 64];
-    DWORD length = GetFinalPathNameByHandleW(HandleOf(file), path, MAX_PATH + 64, VOLUME_NAME_GUID);
-    if (length == 0 || length >= MAX_PATH + 64) return std::string();
-    std::wstring volume(path, length);
+    std::wstring volume;
+    if (!FinalPath(HandleOf(file), volume, VOLUME_NAME_GUID)) return std::string();
     std::size_t root = volume.find(L'\\', 4);  // after "\\?\"
     if (root == std::wstring::npos) return std::string();
     return std::string(reinterpret_cast<const char*>(volume.data()), (root + 1) * sizeof(wchar_t));
@@ -420,9 +526,7 @@ IoError FlushFile(FileHandle file) {
 // The folder's entries, the names moved into it among them, are written by a
 // flush of the folder's own handle.
 IoError SyncFolder(const std::string& folder) {
-    if (!FitsAnsiPath(folder)) return RefuseLongPath();
-    HANDLE handle = CreateFileA(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = Open(folder, GENERIC_WRITE, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     IoError error = SyncFile(handle);
     CloseHandle(handle);
@@ -436,19 +540,17 @@ IoError CloseFile(FileHandle& file) {
     return closed ? IoError::None : FromLastError();
 }
 
-// A read-only file in the way is made writable first, so that it is replaced
-// as it would be on POSIX.
 IoError ReplaceFile(const std::string& from, const std::string& to) {
-    if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return RefuseLongPath();
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
-    IoError error = FromLastError();
-    DWORD attributes = GetFileAttributesA(to.c_str());
-    bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (error != IoError::AccessDenied || !readOnlyFile) return error;
-    SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return IoError::None;
-    return FromLastError();
+    std::wstring source;
+    std::wstring target;
+    IoError error = SystemPath(from, source);
+    if (error == IoError::None) error = SystemPath(to, target);
+    if (error != IoError::None) return error;
+    auto move = [&]() { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING); };
+    if (move()) return IoError::None;
+    error = FromLastError();
+    if (error != IoError::AccessDenied || !MadeWritable(target)) return error;
+    return move() ? IoError::None : FromLastError();
 }
 
 // Windows has no file without a name; the caller writes under a temporary one.
@@ -461,13 +563,31 @@ IoError NameUnnamedFile(FileHandle, const std::string&) {
 }
 
 IoError RemoveFile(const std::string& path) {
-    if (!FitsAnsiPath(path)) return RefuseLongPath();
-    if (DeleteFileA(path.c_str())) return IoError::None;
-    IoError error = FromLastError();
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return error;
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileA(path.c_str()) ? IoError::None : FromLastError();
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    if (error != IoError::None) return error;
+    if (DeleteFileW(wide.c_str())) return IoError::None;
+    error = FromLastError();
+    if (!MadeWritable(wide)) return error;
+    return DeleteFileW(wide.c_str()) ? IoError::None : FromLastError();
+}
+
+// Code page 932 exactly: no character is replaced by one that looks alike.
+// ASCII, which most names are, is the same in both.
+bool ShiftJisOf(const std::string& text, std::string& shiftJis) {
+    bool ascii = true;
+    for (char byte : text) ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
+    shiftJis = ascii ? text : std::string();
+    if (ascii) return true;
+    std::wstring wide = WideOf(text);
+    BOOL replaced = FALSE;
+    int size = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                   nullptr, &replaced);
+    if (size <= 0 || replaced) return false;
+    shiftJis.assign(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &shiftJis[0], size,
+                        nullptr, nullptr);
+    return true;
 }
 
 }  // namespace platform

@@ -9,6 +9,9 @@
 #endif
 #include <windows.h>
 
+#include <string>
+#include <string_view>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -27,8 +30,8 @@ struct WindowsCalls {
     LONG(NTAPI* flushBuffersFileEx)(HANDLE, ULONG, void*, ULONG, FlushStatusBlock*);
     BOOL(WINAPI* getVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-    BOOL(WINAPI* getDiskFreeSpaceExA)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    BOOL(WINAPI* getDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* getDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    BOOL(WINAPI* getDiskFreeSpaceW)(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
 };
 
 // NtFlushBuffersFileEx's flag that writes a file's data and metadata without
@@ -40,5 +43,10 @@ WindowsCalls& Calls();
 
 // The class of failure a Windows error code is.
 IoError FromWindowsError(DWORD code);
+
+// Paths and names are UTF-8 inside the tool, and UTF-16 for the system; an
+// unpaired surrogate, which a Windows name may hold, is kept both ways.
+void AppendUtf8(std::wstring_view wide, std::string& utf8);
+std::wstring WideOf(std::string_view utf8);
 
 }  // namespace platform

@@ -60,22 +60,51 @@ constexpr UINT kShiftJis = 932;
 bool titleShown = false;
 std::wstring previousTitle;
 
+// A path, UTF-8, in Shift_JIS for a file or a pipe: a character code page 932
+// cannot hold shows as "?". ASCII, which most paths are, is the same in both.
+void AppendShiftJis(std::string_view path, std::string& rendered) {
+    bool ascii = true;
+    for (char byte : path) ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
+    if (ascii) {
+        rendered.append(path);
+        return;
+    }
+    std::wstring wide = WideOf(path);
+    int length = static_cast<int>(wide.size());
+    int size = WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, "?", nullptr);
+    std::size_t at = rendered.size();
+    rendered.resize(at + static_cast<std::size_t>(size > 0 ? size : 0));
+    if (size > 0) WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, wide.data(), length, &rendered[at], size, "?",
+                                      nullptr);
+}
+
 }  // namespace
 
 // On a console the line goes out as UTF-16, whatever the console's code page:
-// the tool's texts and the titles are Shift_JIS, paths are in the code page the
-// command line came in. A file or a pipe gets the bytes as they are, with the
-// C runtime's CR LF line ends. For a console the UTF-16 code units are kept
-// in the string's bytes.
+// the tool's texts and the titles are Shift_JIS, paths are UTF-8. A file or a
+// pipe gets Shift_JIS, with the C runtime's CR LF line ends. For a console
+// the UTF-16 code units are kept in the string's bytes.
 void RenderPieces(std::FILE* stream, std::initializer_list<ConsolePiece> pieces, bool endLine,
                   std::string& rendered) {
     if (ConsoleOf(stream) == nullptr) {
-        for (const ConsolePiece& piece : pieces) rendered.append(piece.bytes);
+        for (const ConsolePiece& piece : pieces) {
+            if (piece.isText) {
+                rendered.append(piece.bytes);
+            } else {
+                AppendShiftJis(piece.bytes, rendered);
+            }
+        }
         if (endLine) rendered += '\n';
         return;
     }
     std::wstring line;
-    for (const ConsolePiece& piece : pieces) AppendWide(piece.bytes, piece.isText ? kShiftJis : CP_ACP, line);
+    for (const ConsolePiece& piece : pieces) {
+        if (piece.isText) {
+            AppendWide(piece.bytes, kShiftJis, line);
+        } else {
+            line += WideOf(piece.bytes);
+        }
+    }
     if (endLine) line += L"\r\n";
     rendered.append(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
 }
@@ -145,9 +174,8 @@ bool ConsoleIsOwn() {
            GetConsoleMode(input, &mode);
 }
 
-// The console gives the line as UTF-16; a character the ANSI code page has no
-// bytes for would become another character, so such a line is refused. Where
-// the ANSI code page is UTF-8, only a broken surrogate has none.
+// The console gives the line as UTF-16, which keeps every character a path
+// may hold.
 ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring line;
@@ -160,16 +188,7 @@ ConsoleAnswer ReadConsoleAnswer(std::string& answer) {
     if (line.empty()) return ConsoleAnswer::Unread;
     while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
     answer.clear();
-    if (line.empty()) return ConsoleAnswer::Given;
-    bool utf8 = GetACP() == CP_UTF8;
-    DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    int length = static_cast<int>(line.size());
-    int size = WideCharToMultiByte(CP_ACP, flags, line.data(), length, nullptr, 0, nullptr,
-                                   utf8 ? nullptr : &usedDefault);
-    if (size <= 0 || usedDefault) return ConsoleAnswer::NotConvertible;
-    answer.resize(static_cast<std::size_t>(size));
-    WideCharToMultiByte(CP_ACP, flags, line.data(), length, &answer[0], size, nullptr, nullptr);
+    AppendUtf8(line, answer);
     return ConsoleAnswer::Given;
 }
 

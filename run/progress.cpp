@@ -50,9 +50,26 @@ std::string Grouped(long long number) {
     return digits;
 }
 
-std::string Megabytes(std::uint64_t bytes) {
-    std::uint64_t tenths = (bytes + 50000) / 100000;
-    return Grouped(static_cast<long long>(tenths / 10)) + "." + std::to_string(tenths % 10) + " MB";
+// As Explorer shows a size: below 1 KB in bytes, else in the first unit of
+// 1,024 that keeps it below 1,000, with three figures cut, not rounded.
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + text::kBytes;
+    const char* units[] = {" KB", " MB", " GB", " TB", " PB"};
+    std::size_t unit = 0;
+    std::uint64_t scale = 1024;
+    while (unit < 4 && bytes / scale >= 1000) {
+        ++unit;
+        scale *= 1024;
+    }
+    std::uint64_t whole = bytes / scale;
+    std::uint64_t hundredths = bytes % scale * 100 / scale;
+    std::string figures = std::to_string(whole);
+    if (whole < 10) {
+        figures += "." + std::to_string(hundredths / 10) + std::to_string(hundredths % 10);
+    } else if (whole < 100) {
+        figures += "." + std::to_string(hundredths / 10);
+    }
+    return figures + units[unit];
 }
 
 std::string RunningTitle(const RunProgress& progress, long long done, std::uint64_t now) {

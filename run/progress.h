@@ -32,8 +32,8 @@ constexpr std::uint64_t kIndexBytes = 512;
 
 // 1234567 as "1,234,567".
 std::string Grouped(long long number);
-// Bytes in megabytes of 1,000,000, with one decimal: "1,234.5 MB".
-std::string Megabytes(std::uint64_t bytes);
+// A size as Explorer shows it: "532 バイト", "1.30 KB", "22.9 KB", "750 MB".
+std::string SizeText(std::uint64_t bytes);
 
 // The title while the walk goes on, with `done` threads whose lines are out:
 // the threads done and counted, the share done and, once the walk has gone

@@ -108,11 +108,26 @@ def space_taken(sizes, folders):
     return sum(-(-size // UNIT) * UNIT + UNIT for size in sizes) + folders * UNIT
 
 
+def size_text(size):
+    """A size as Explorer shows it: three figures, cut, in units of 1,024."""
+    scale, unit = 1024, 0
+    while size // scale >= 1000:
+        scale, unit = scale * 1024, unit + 1
+    hundredths = size * 100 // scale
+    figures = f"{hundredths / 100:.2f}" if hundredths < 1000 else f"{hundredths // 10 / 10:.1f}" \
+        if hundredths < 10000 else str(hundredths // 100)
+    return f"{size} バイト" if size < 1024 else f"{figures} {'KMGT'[unit]}B"
+
+
+# The line's end once the space left is shown, in whatever unit it takes.
+SPACE_LEFT = rb"[\d.]+ [KMGT]B\r\n"
+
+
 def shows_what_fits(sizes, folders):
     """The dialogue's lines of the threads to convert, their bytes and the
     space they take, and the start of the line of the space left."""
-    return (utf8(f"変換するスレッド: {len(sizes):,}件、{sum(sizes) / 1e6:,.1f} MB\r\n") +
-            utf8(f"必要な空き: {space_taken(sizes, folders) / 1e6:,.1f} MB\r\n") +
+    return (utf8(f"変換するスレッド: {len(sizes):,}件、{size_text(sum(sizes))}\r\n") +
+            utf8(f"必要な空き: {size_text(space_taken(sizes, folders))}\r\n") +
             utf8("TessivaのLogフォルダのディスクの空き: "))
 
 
@@ -192,7 +207,7 @@ class Console(unittest.TestCase):
         self.assertEqual((status, answered), (0, 2), shown)
         self.assertRegex(shown, re.escape(shows_folders(source, self.destination) +
                                           shows_what_fits(sample_sizes(), sample_folders())) +
-                         rb"[\d,]+\.\d MB\r\n" + re.escape(CONFIRM + b"\r\n"))
+                         SPACE_LEFT + re.escape(CONFIRM + b"\r\n"))
         self.assertIn(utf8("やめました。何も書き込んでいません\r\n") + PROMPT, shown)
         self.assertNotIn(utf8("変換中:"), shown)
         self.assertEqual(os.listdir(self.destination), [])
@@ -205,7 +220,7 @@ class Console(unittest.TestCase):
                                                               [(CONFIRM, b"n\r"), (PROMPT, b"\r")],
                                                               prepared={"h/b/2.idx": b"x"})
         self.assertEqual((status, answered), (0, 2), shown)
-        self.assertRegex(shown, re.escape(shows_what_fits([1000016] * 2, 0)) + rb"[\d,]+\.\d MB\r\n" +
+        self.assertRegex(shown, re.escape(shows_what_fits([1000016] * 2, 0)) + SPACE_LEFT +
                          re.escape(NOT_ENOUGH + CONFIRM))
 
     def test_dialogue_counts_the_space_files_take(self):
@@ -218,16 +233,21 @@ class Console(unittest.TestCase):
             status, answered, shown = self.converse_on_small_disk(size, [source, self.destination],
                                                                   [(CONFIRM, b"n\r"), (PROMPT, b"\r")])
             self.assertEqual((status, answered), (0, 2), shown)
-            self.assertRegex(shown, re.escape(shows_what_fits([1360] * 3000, 2)) + rb"[\d,]+\.\d MB\r\n" +
+            self.assertRegex(shown, re.escape(shows_what_fits([1360] * 3000, 2)) + SPACE_LEFT +
                              re.escape((NOT_ENOUGH if warned else b"") + CONFIRM))
 
-    def test_path_the_code_page_cannot_hold_is_asked_again_and_empty_answer_gives_the_usage(self):
-        refused = utf8("このパスには、このツールで扱えない文字が含まれています。フォルダの名前を変えてから、もう一度指定してください")
+    def test_path_of_any_character_is_taken_as_typed_and_empty_answer_gives_the_usage(self):
         # Hangul is in neither the Japanese nor the Western ANSI code page.
-        answers = [(ASK_SOURCE, utf8("C:\\한\r")), (refused, b"\r"), (PROMPT, b"\r")]
+        source = os.path.join(self.work.name, "한국")
+        os.makedirs(source)
+        answers = [(ASK_SOURCE, utf8(e2e.native(source) + "\r")),
+                   (ASK_DESTINATION, utf8(e2e.native(self.destination) + "\r")), (CONFIRM, b"n\r"), (PROMPT, b"\r")]
         status, answered, shown = converse([], answers)
-        self.assertEqual((status, answered), (0, 3), shown)
-        self.assertIn(refused + b"\r\n" + ASK_SOURCE + b"\r\n\r\n" + USAGE + b"\r\n" + PROMPT, shown)
+        self.assertEqual((status, answered), (0, 4), shown)
+        self.assertIn(shows_folders(source, self.destination), shown)
+        status, answered, shown = converse([], [(ASK_SOURCE, b"\r"), (PROMPT, b"\r")])
+        self.assertEqual((status, answered), (0, 2), shown)
+        self.assertIn(ASK_SOURCE + b"\r\n\r\n" + USAGE + b"\r\n" + PROMPT, shown)
 
     def test_shared_console_or_redirected_input_gives_the_usage_alone(self):
         for via_cmd in (True, False):

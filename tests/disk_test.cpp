@@ -228,6 +228,16 @@ TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneKept) {
     EXPECT_EQ(CauseText(platform::FromWindowsError(ERROR_CRC)), std::string(text::kCauseSystemCodeOpen) + "23)");
 }
 
+// Every name Windows allows comes back exactly from UTF-8, an unpaired
+// surrogate too.
+TEST(WindowsPaths, NamesComeBackFromUtf8Exactly) {
+    std::wstring name = L"a\x00e9\x8868\xD55C\xD83D\xDE00\xD800z";
+    std::string utf8;
+    platform::AppendUtf8(name, utf8);
+    EXPECT_EQ(utf8, "a\xC3\xA9\xE8\xA1\xA8\xED\x95\x9C\xF0\x9F\x98\x80\xED\xA0\x80z");
+    EXPECT_EQ(platform::WideOf(utf8), name);
+}
+
 // What the stand-ins of the flush's calls answer, and what they were asked.
 struct FlushAnswers {
     const wchar_t* fileSystem = L"NTFS";  // nullptr: the file system cannot be asked
@@ -321,14 +331,14 @@ struct Disk {
 };
 Disk* disk = nullptr;
 
-BOOL WINAPI FreeSpaceStandIn(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+BOOL WINAPI FreeSpaceStandIn(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
     if (available != nullptr) available->QuadPart = disk->availableToCaller;
     if (total != nullptr) total->QuadPart = 20ULL << 30;
     if (free != nullptr) free->QuadPart = disk->free;
     return TRUE;
 }
 
-BOOL WINAPI ClusterStandIn(LPCSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
+BOOL WINAPI ClusterStandIn(LPCWSTR, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
                            LPDWORD clusters) {
     *sectorsPerCluster = disk->sectorsPerCluster;
     *bytesPerSector = 512;
@@ -363,8 +373,8 @@ protected:
     // The dialogue's lines with the disk of the stand-ins.
     std::string Shown(Disk& shownDisk) {
         disk = &shownDisk;
-        platform::Calls().getDiskFreeSpaceExA = FreeSpaceStandIn;
-        platform::Calls().getDiskFreeSpaceA = ClusterStandIn;
+        platform::Calls().getDiskFreeSpaceExW = FreeSpaceStandIn;
+        platform::Calls().getDiskFreeSpaceW = ClusterStandIn;
         std::fflush(stdout);
         int saved = _dup(1);
         int out = _open((root + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
@@ -390,27 +400,27 @@ protected:
 };
 
 TEST_F(SpaceEstimate, WarnsWhereTheFilesTakeMoreThanTheCallerMayWrite) {
-    // 128 KiB clusters: 3,000 threads of 4.1 MB take 256 KiB each, and the
-    // two folders to make one cluster each: 786.7 MB, more than the 200 MiB
-    // the caller may write. The disk's own free space, beyond the caller's
-    // quota, would hold them.
+    // 128 KiB clusters: 3,000 threads of 3.89 MB take 256 KiB each, and the
+    // two folders to make one cluster each: 750 MB, more than the 200 MB the
+    // caller may write. The disk's own free space, beyond the caller's quota,
+    // would hold them.
     Disk large{256, 200ULL << 20};
-    EXPECT_EQ(Shown(large), Lines("3,000", "4.1 MB", "786.7 MB", "209.7 MB", true));
-    // 4 KiB clusters: they take 24.6 MB, and fit.
+    EXPECT_EQ(Shown(large), Lines("3,000", "3.89 MB", "750 MB", "200 MB", true));
+    // 4 KiB clusters: they take 23.4 MB, and fit.
     Disk small{8, 200ULL << 20};
-    EXPECT_EQ(Shown(small), Lines("3,000", "4.1 MB", "24.6 MB", "209.7 MB", false));
+    EXPECT_EQ(Shown(small), Lines("3,000", "3.89 MB", "23.4 MB", "200 MB", false));
 }
 
 TEST_F(SpaceEstimate, CountsOnlyTheThreadsStillToConvert) {
-    // Two thirds are indexed already: the 1,000 left take 262.1 MB of 128 KiB
-    // clusters, in folders that are there, and fit into 300 MiB where all
+    // Two thirds are indexed already: the 1,000 left take 250 MB of 128 KiB
+    // clusters, in folders that are there, and fit into 300 MB where all
     // 3,000 would not.
     for (const char* folder : {"\\tessiva\\h", "\\tessiva\\h\\b"}) CreateDirectoryA((root + folder).c_str(), nullptr);
     for (int number = 1000; number < 3000; ++number) {
         Write(root + "\\tessiva\\h\\b\\" + std::to_string(number) + ".idx", "indexed");
     }
     Disk large{256, 300ULL << 20};
-    EXPECT_EQ(Shown(large), Lines("1,000", "1.4 MB", "262.1 MB", "314.6 MB", false));
+    EXPECT_EQ(Shown(large), Lines("1,000", "1.29 MB", "250 MB", "300 MB", false));
 }
 
 #endif  // _WIN32

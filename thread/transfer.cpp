@@ -124,7 +124,7 @@ void JoinGroup(const Copy& copy, const WrittenIndex& index, const std::string& d
                const ThreadLocations& locations, const ThreadSummary& summary, ThreadGroup& group, RunTally& tally) {
     // The URL is made of folder names, so it is shown as the file system gives them.
     PreparedLine completion = PrepareLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
-                                                   platform::AsPath(summary.url), text::kCompletionClose});
+                                                   platform::AsPath(locations.url), text::kCompletionClose});
     group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem),
                                           copy.writtenFile != destinationFile, completion, HeldLineCount(),
                                           tally.failures.size()});
@@ -136,7 +136,7 @@ ConvertResult TransferThread(const Source& source, Copy& copy, const std::string
                              const ThreadLocations& locations, TransferBuffers& buffers, ThreadGroup& group,
                              RunTally& tally) {
     ThreadSummary summary;
-    summary.url = locations.url;
+    summary.url = locations.indexUrl;
     ConvertResult result = Continue;
     if (!CopyThreadLines(source, copy, destinationFile, buffers, summary, result, tally)) return result;
     if (!SourceUnchanged(source, tally)) {
@@ -187,6 +187,13 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     }
     if (IsIndexed(locations.indexFile) || IsIndexPending(group, locations.stem)) {
         ++tally.passedOver;
+        return Continue;
+    }
+    // The index holds the URL in Shift_JIS: a folder name with a character it
+    // has none for fails the thread before anything of it is written.
+    if (!platform::ShiftJisOf(locations.url, locations.indexUrl)) {
+        ReportFailure(FailedItem::Thread, text::kIndexUnwritable, locations.indexFile, text::kCauseUrlNotShiftJis,
+                      tally);
         return Continue;
     }
     Source source{sourceFile, {}, {}, {}};

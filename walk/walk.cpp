@@ -28,8 +28,10 @@ bool IsThreadFileName(const std::string& name) {
     return suffix == ".dat";
 }
 
+// A folder given with a separator at its end ("D:\Log\") gets no second one.
 std::string Join(const std::string& parent, const std::string& name) {
-    return parent + platform::kSeparator + name;
+    bool ended = !parent.empty() && parent.back() == platform::kSeparator;
+    return ended ? parent + name : parent + platform::kSeparator + name;
 }
 
 bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
@@ -59,7 +61,7 @@ struct Walk {
 // A source folder that could not be listed, or not to its end, is reported,
 // and stops the walk where the source's disk no longer answers.
 ConvertResult Walk::FolderUnlisted(const std::string& sourceFolder, platform::IoError error) {
-    ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, "", tally);
+    ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, CauseText(error), tally);
     disk::NoteFailure(disk::Side::Source, error);
     return disk::RunGoesOn() ? Continue : Abort;
 }
