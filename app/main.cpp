@@ -25,11 +25,13 @@ const char* RefusalText(FolderPairProblem problem) {
     return "";
 }
 
-void ReportRefusal(FolderPairProblem problem, const std::string& sourceFolder, const std::string& destinationFolder) {
+void ReportRefusal(FolderPairProblem problem, bool tooLong, const std::string& sourceFolder,
+                   const std::string& destinationFolder) {
+    const char* cause = tooLong ? text::kCauseNameTooLong : "";
     if (problem == FolderPairProblem::SourceNotFolder) {
-        WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder)});
+        WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder), cause});
     } else if (problem == FolderPairProblem::DestinationNotFolder) {
-        WriteLine(stderr, {RefusalText(problem), platform::AsPath(destinationFolder)});
+        WriteLine(stderr, {RefusalText(problem), platform::AsPath(destinationFolder), cause});
     } else {
         WriteLine(stderr, {RefusalText(problem), platform::AsPath(sourceFolder), " ",
                                      platform::AsPath(destinationFolder)});
@@ -161,9 +163,10 @@ int RunTool(const std::vector<std::string>& arguments) {
             return EndWithUsage(ownConsole);
         }
     }
-    FolderPairProblem problem = CheckFolderPair(sourceFolder, destinationFolder);
+    bool tooLong = false;
+    FolderPairProblem problem = CheckFolderPair(sourceFolder, destinationFolder, tooLong);
     if (problem != FolderPairProblem::None) {
-        ReportRefusal(problem, sourceFolder, destinationFolder);
+        ReportRefusal(problem, tooLong, sourceFolder, destinationFolder);
         PromptAndWait();
         return 1;
     }

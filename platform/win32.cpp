@@ -479,10 +479,13 @@ void StartWriteBack(FileHandle, std::uint64_t, std::uint64_t) {}
 
 // The volume as the "\\?\Volume{GUID}\" its final path starts with: unlike
 // the volume's 32-bit serial, which a cloned disk shares, no two volumes have
-// the same. Empty where there is none (a network share).
+// the same. Empty where there is none (a network share), and where no
+// volume's flush could cover a file (before Windows 8): the question is slow.
 std::string DiskOf(FileHandle file) {
     std::wstring volume;
-    if (!FinalPath(HandleOf(file), volume, VOLUME_NAME_GUID)) return std::string();
+    if (Calls().flushBuffersFileEx == nullptr || !FinalPath(HandleOf(file), volume, VOLUME_NAME_GUID)) {
+        return std::string();
+    }
     std::size_t root = volume.find(L'\\', 4);  // after "\\?\"
     if (root == std::wstring::npos) return std::string();
     return std::string(reinterpret_cast<const char*>(volume.data()), (root + 1) * sizeof(wchar_t));

@@ -113,13 +113,11 @@ def size_text(size):
     scale, unit = 1024, 0
     while size // scale >= 1000:
         scale, unit = scale * 1024, unit + 1
-    hundredths = size * 100 // scale
-    figures = f"{hundredths / 100:.2f}" if hundredths < 1000 else f"{hundredths // 10 / 10:.1f}" \
-        if hundredths < 10000 else str(hundredths // 100)
+    cut = size * 100 // scale
+    figures = f"{cut / 100:.2f}" if cut < 1000 else f"{cut // 10 / 10:.1f}" if cut < 10000 else str(cut // 100)
     return f"{size} バイト" if size < 1024 else f"{figures} {'KMGT'[unit]}B"
 
 
-# The line's end once the space left is shown, in whatever unit it takes.
 SPACE_LEFT = rb"[\d.]+ [KMGT]B\r\n"
 
 

@@ -228,8 +228,7 @@ TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneKept) {
     EXPECT_EQ(CauseText(platform::FromWindowsError(ERROR_CRC)), std::string(text::kCauseSystemCodeOpen) + "23)");
 }
 
-// Every name Windows allows comes back exactly from UTF-8, an unpaired
-// surrogate too.
+// Every name Windows allows comes back exactly from UTF-8, an unpaired surrogate too.
 TEST(WindowsPaths, NamesComeBackFromUtf8Exactly) {
     std::wstring name = L"a\x00e9\x8868\xD55C\xD83D\xDE00\xD800z";
     std::string utf8;

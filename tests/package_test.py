@@ -51,8 +51,7 @@ class Package(unittest.TestCase):
             readme = archive.read("readme.txt")
         self.assertEqual(pe_header(exe), (0x14C, 0x10B, 3), "i386, PE32, console subsystem")
         self.assertEqual(fixed_file_version(exe), version)
-        # No manifest asks for an execution level: a 32-bit program without
-        # one writes under Program Files where a reader installed there reads.
+        # No manifest asks for an execution level: it writes where a 32-bit reader reads.
         self.assertNotIn(b"requestedExecutionLevel", exe)
         for name, value in (("ProductVersion", version), ("FileDescription", "Morvo->Tessiva Log Converter")):
             self.assertIn((name + "\0").encode("utf-16-le"), exe)

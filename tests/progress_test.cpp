@@ -69,8 +69,7 @@ TEST(RunningTitle, NeverShowsMoreDoneThanCounted) {
               "\217\212\227v\216\236\212\324 1\225b");
 }
 
-// Sizes as Explorer shows them, in the examples Microsoft gives for them:
-// three figures, cut, in the first unit of 1,024 below 1,000.
+// Sizes as Explorer shows them, in the examples Microsoft gives for StrFormatByteSize.
 TEST(SizeText, ShowsThreeFiguresInTheUnitThatFits) {
     EXPECT_EQ(SizeText(532), "532 \203o\203C\203g");  // 532 バイト
     EXPECT_EQ(SizeText(1340), "1.30 KB");

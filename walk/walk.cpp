@@ -237,12 +237,19 @@ ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& de
     return result;
 }
 
-FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder) {
+FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder,
+                                  bool& tooLong) {
     platform::DirectorySearch search;
     bool searchable = platform::StartSearch(sourceFolder, search);
     platform::CloseSearch(search);
+    tooLong = search.error == platform::IoError::NameTooLong;
     if (!searchable) return FolderPairProblem::SourceNotFolder;
-    if (!platform::IsFolder(destinationFolder)) return FolderPairProblem::DestinationNotFolder;
+    if (!platform::IsFolder(destinationFolder)) {
+        platform::StartSearch(destinationFolder, search);  // only to tell why
+        platform::CloseSearch(search);
+        tooLong = search.error == platform::IoError::NameTooLong;
+        return FolderPairProblem::DestinationNotFolder;
+    }
     std::vector<FileIdentity> sourceAncestry;
     std::vector<FileIdentity> destinationAncestry;
     if (!platform::FolderAncestry(sourceFolder, sourceAncestry)) return FolderPairProblem::SourceNotFolder;

@@ -27,4 +27,7 @@ enum class FolderPairProblem {
 
 // Refuses a pair of folders that are not two separate existing folders,
 // judged by file identity, not by the spelling of the paths.
-FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder);
+// A folder whose path is longer than the system takes is refused as that
+// (`tooLong`), not as missing.
+FolderPairProblem CheckFolderPair(const std::string& sourceFolder, const std::string& destinationFolder,
+                                  bool& tooLong);
