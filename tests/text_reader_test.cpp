@@ -14,8 +14,9 @@
 
 namespace {
 
+// Each test's own, so that tests run side by side (ctest -j) share no file.
 std::string TempPath(const char* name) {
-    return testing::TempDir() + "/" + name;
+    return testing::TempDir() + "/" + name + "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
