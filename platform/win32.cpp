@@ -141,12 +141,6 @@ IoError SystemPath(const std::string& path, std::wstring& wide) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD how, DWORD flags) {
-    std::wstring wide;
-    if (SystemPath(path, wide) != IoError::None) return INVALID_HANDLE_VALUE;
-    return CreateFileW(wide.c_str(), access, share, nullptr, how, flags, nullptr);
-}
-
 // Opens a file or folder only to ask about it; links and junctions are followed.
 HANDLE OpenForQuery(const std::wstring& path) {
     return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
@@ -159,14 +153,10 @@ IoError Created(HANDLE handle, FileHandle& file) {
     return IoError::None;
 }
 
-DWORD AttributesOf(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str());
-}
-
 // A read-only file is made writable first, so that it is removed or
 // replaced as it would be on POSIX.
 bool MadeWritable(const std::wstring& path) {
-    DWORD attributes = AttributesOf(path);
+    DWORD attributes = GetFileAttributesW(path.c_str());
     bool readOnlyFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return readOnlyFile && SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -335,7 +325,7 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
 bool IsFolder(const std::string& path) {
     std::wstring wide;
     if (SystemPath(path, wide) != IoError::None) return false;
-    DWORD attributes = AttributesOf(wide);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -529,9 +519,13 @@ IoError FlushFile(FileHandle file) {
 // The folder's entries, the names moved into it among them, are written by a
 // flush of the folder's own handle.
 IoError SyncFolder(const std::string& folder) {
-    HANDLE handle = Open(folder, GENERIC_WRITE, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    std::wstring wide;
+    IoError error = SystemPath(folder, wide);
+    if (error != IoError::None) return error;
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    IoError error = SyncFile(handle);
+    error = SyncFile(handle);
     CloseHandle(handle);
     return error;
 }
@@ -576,12 +570,9 @@ IoError RemoveFile(const std::string& path) {
 }
 
 // Code page 932 exactly: no character is replaced by one that looks alike.
-// ASCII, which most names are, is the same in both.
 bool ShiftJisOf(const std::string& text, std::string& shiftJis) {
-    bool ascii = true;
-    for (char byte : text) ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
-    shiftJis = ascii ? text : std::string();
-    if (ascii) return true;
+    shiftJis = text;
+    if (IsAscii(text)) return true;
     std::wstring wide = WideOf(text);
     BOOL replaced = FALSE;
     int size = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,

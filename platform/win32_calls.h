@@ -48,5 +48,12 @@ IoError FromWindowsError(DWORD code);
 // unpaired surrogate, which a Windows name may hold, is kept both ways.
 void AppendUtf8(std::wstring_view wide, std::string& utf8);
 std::wstring WideOf(std::string_view utf8);
+// ASCII, which most names are, is the same in UTF-8, UTF-16's code units and Shift_JIS.
+inline bool IsAscii(std::string_view text) {
+    for (char byte : text) {
+        if (static_cast<unsigned char>(byte) >= 0x80) return false;
+    }
+    return true;
+}
 
 }  // namespace platform

@@ -61,11 +61,9 @@ bool titleShown = false;
 std::wstring previousTitle;
 
 // A path, UTF-8, in Shift_JIS for a file or a pipe: a character code page 932
-// cannot hold shows as "?". ASCII, which most paths are, is the same in both.
+// cannot hold shows as "?".
 void AppendShiftJis(std::string_view path, std::string& rendered) {
-    bool ascii = true;
-    for (char byte : path) ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
-    if (ascii) {
+    if (IsAscii(path)) {
         rendered.append(path);
         return;
     }
