@@ -44,7 +44,7 @@ void ReportRefusal(FolderPairProblem problem, bool tooLong, const std::string& s
 void WriteSummary(const RunTally& tally) {
     if (!tally.failures.empty()) WriteLine(stderr, {text::kFailuresAgain});
     for (const Failure& failure : tally.failures) {
-        WriteLine(stderr, {failure.message, platform::AsPath(failure.path), failure.cause});
+        WriteFailureLine(stderr, failure.message, failure.path, failure.cause);
     }
     bool foldersFailed = tally.failedFolders > 0;
     std::string failedFolders = foldersFailed ? std::to_string(tally.failedFolders) : std::string();
@@ -170,10 +170,13 @@ int RunTool(const std::vector<std::string>& arguments) {
         PromptAndWait();
         return 1;
     }
+    // Every path below the folders is formed from them as they are now.
+    sourceFolder = platform::AbsoluteFolder(sourceFolder);
+    destinationFolder = platform::AbsoluteFolder(destinationFolder);
     // A destination that takes no new file is refused before anything is written.
     platform::IoError refusal = disk::Watch(sourceFolder, destinationFolder);
     if (refusal != platform::IoError::None) {
-        WriteLine(stderr, {text::kDestinationUnwritable, platform::AsPath(destinationFolder), CauseText(refusal)});
+        WriteFailureLine(stderr, text::kDestinationUnwritable, destinationFolder, CauseText(refusal));
         PromptAndWait();
         return 1;
     }

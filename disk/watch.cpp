@@ -1,6 +1,8 @@
 // The watch over the disks of the two folders a run was given.
 #include "disk/disk.h"
 
+#include <cstdint>
+
 namespace disk {
 
 namespace {
@@ -14,25 +16,52 @@ struct Watched {
     Verdict destination = Verdict::GoesOn;
 } watched;
 
-// The name of the file that asks a disk without unnamed files whether it
-// takes a new one; one left by a kill is replaced by the next run's.
-constexpr char kProbeName[] = ".m2t-probe.m2t-tmp";
+// The file that asks a disk without unnamed files whether it takes a new one
+// is named ".m2t-probe-PROCESS-COUNT.m2t-tmp": each probe has a name of its
+// own, since Windows keeps the name of a file deleted on closing until every
+// handle to it is closed, and a virus scanner may still hold an earlier one.
+constexpr char kProbePrefix[] = ".m2t-probe";
+constexpr char kProbeSuffix[] = ".m2t-tmp";
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    bool ended = !folder.empty() && folder.back() == platform::kSeparator;
+    return ended ? folder + name : folder + platform::kSeparator + name;
+}
+
+std::string ProbeName(const std::string& folder) {
+    static std::uint32_t probes = 0;
+    return InFolder(folder, kProbePrefix) + "-" + std::to_string(platform::ProcessId()) + "-" +
+           std::to_string(++probes) + kProbeSuffix;
+}
+
+bool IsProbeName(const std::string& name) {
+    std::size_t prefix = sizeof kProbePrefix - 1;
+    std::size_t suffix = sizeof kProbeSuffix - 1;
+    return name.size() >= prefix + suffix && name.compare(0, prefix, kProbePrefix) == 0 &&
+           name.compare(name.size() - suffix, suffix, kProbeSuffix) == 0;
+}
+
+// A probe that a kill left between its making and its removal is removed by
+// the next run.
+void RemoveLeftProbes(const std::string& folder) {
+    platform::DirectorySearch search;
+    platform::DirectoryEntry entry;
+    if (!platform::StartSearch(folder, search)) return;
+    while (platform::NextEntry(search, entry)) {
+        if (!entry.isFolder && IsProbeName(entry.name)) platform::RemoveFile(InFolder(folder, entry.name));
+    }
+    platform::CloseSearch(search);
+}
 
 // Whether the folder takes a new file, found by making one that leaves
 // nothing behind. Its flush reaches the disk itself, which a disk gone whose
 // folders the system still holds in memory cannot answer.
 IoError TakesNewFile(const std::string& folder) {
-    std::string probe = folder + platform::kSeparator + kProbeName;
+    std::string probe = ProbeName(folder);
     platform::FileHandle file;
     IoError error = IoError::None;
     bool named = !platform::CreateUnnamedFile(probe, file, error);
-    if (named) {
-        error = platform::CreateScratchFile(probe, file);
-        if (error == IoError::AlreadyExists) {
-            platform::RemoveFile(probe);
-            error = platform::CreateScratchFile(probe, file);
-        }
-    }
+    if (named) error = platform::CreateScratchFile(probe, file);
     if (error != IoError::None) return error;
     error = platform::FlushFile(file);
     platform::CloseFile(file);
@@ -61,6 +90,7 @@ bool MayBeTheDisk(IoError error) {
         case IoError::None:
         case IoError::NotAFile:
         case IoError::NameTooLong:
+        case IoError::InvalidName:
         case IoError::FileTooLarge:
         case IoError::AlreadyExists:
         case IoError::InUse: return false;
@@ -72,6 +102,7 @@ bool MayBeTheDisk(IoError error) {
 
 IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot) {
     watched = Watched{sourceRoot, destinationRoot};
+    RemoveLeftProbes(destinationRoot);
     IoError probe = TakesNewFile(destinationRoot);
     return TakesFiles(probe) || probe == IoError::DiskFull ? IoError::None : probe;
 }

@@ -20,6 +20,7 @@ enum class IoError : std::uint32_t {
     DiskFull,
     FileTooLarge,  // for the file system (FAT32 holds at most 4 GiB a file), not for the space left
     NameTooLong,
+    InvalidName,  // a name the file system does not allow
     NotAFile,
     AlreadyExists,
     ReadOnly,  // a read-only file system or a write-protected medium
@@ -35,12 +36,20 @@ inline IoError SystemError(std::uint32_t code) {
     return code < UINT32_MAX - kSystemErrors ? static_cast<IoError>(kSystemErrors + code) : IoError::Other;
 }
 
-// Device and file number: equal identities name the same file or folder.
+// Device and file number: equal identities name the same file or folder. A
+// file number of zero is unknown (a server may give every file that one),
+// and an unknown identity equals another only where both tell the same
+// resolved path, so that neither a folder nor a thread is refused for a
+// number the system did not give.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t file = 0;
+    std::uint64_t fileHigh = 0;  // the upper half of a 128-bit file number
+    std::string path;            // where the number is unknown: the path as the system resolved it, or ""
+    bool Known() const { return file != 0 || fileHigh != 0; }
     bool operator==(const FileIdentity& other) const {
-        return device == other.device && file == other.file;
+        if (Known() && other.Known()) return device == other.device && file == other.file && fileHigh == other.fileHigh;
+        return !path.empty() && path == other.path;
     }
 };
 
@@ -81,17 +90,24 @@ IoError CreateFolder(const std::string& path);
 bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit);
 
 bool IsFolder(const std::string& path);
+// The folder as an absolute path, made once so that no path below it has to
+// be; as it is where the system takes it as it is.
+std::string AbsoluteFolder(const std::string& folder);
 // Identity of what the path leads to, following links.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
-// Identity of the folder and of each of its ancestors up to the file system root.
+// Identity of the folder and of each of its ancestors up to the file system
+// root, or up to the first that does not open; false only where the folder
+// itself does not open.
 bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry);
 
 struct FileHandle {
     std::intptr_t value = -1;
 };
 
-// Opens a regular file for reading; gives its identity, its size and its last write time.
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state);
+// Opens a regular file for reading; gives its size and its last write time.
+IoError OpenForReading(const std::string& path, FileHandle& file, FileState& state);
+// Identity of an open file.
+bool IdentityOfFile(FileHandle file, FileIdentity& identity);
 // The size and last write time of an open file, as they are now.
 IoError StateOf(FileHandle file, FileState& state);
 // Reads up to capacity bytes; count 0 means end of file.
@@ -143,6 +159,13 @@ IoError NameUnnamedFile(FileHandle file, const std::string& path);
 // move outlasts a power cut once SyncFolder of the folder it went into returns.
 IoError ReplaceFile(const std::string& from, const std::string& to);
 IoError RemoveFile(const std::string& path);
+
+// The system's own words for one of its error codes, in the user's language
+// and without a line end, shown as paths are; "" where it has none.
+std::string ErrorWords(std::uint32_t code);
+
+// The number of the tool's process, which no other running process has.
+std::uint32_t ProcessId();
 
 // A text made of names from the file system (a thread's URL) in Shift_JIS, as
 // an index holds it: on POSIX names are bytes and stay as they are; on

@@ -55,7 +55,10 @@ FileState StateFromStat(const struct stat& status) {
 }
 
 FileIdentity IdentityFromStat(const struct stat& status) {
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    FileIdentity identity;
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.file = static_cast<std::uint64_t>(status.st_ino);
+    return identity;
 }
 
 #ifdef O_PATH
@@ -147,30 +150,28 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+std::string AbsoluteFolder(const std::string& folder) {
+    return folder;
+}
+
+// Each ancestor is the ".." of the one before; the root is its own parent.
 bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
     ancestry.clear();
     int current = open(folder.c_str(), kLookupFlags);
-    if (current < 0) return false;
-    bool complete = false;
-    while (true) {
+    while (current >= 0) {
         struct stat status;
-        if (fstat(current, &status) != 0) break;
-        FileIdentity identity = IdentityFromStat(status);
-        if (!ancestry.empty() && ancestry.back() == identity) {
-            complete = true;  // the root is its own parent
-            break;
-        }
-        ancestry.push_back(identity);
-        int parent = openat(current, "..", kLookupFlags);
+        bool known = fstat(current, &status) == 0;
+        FileIdentity identity = known ? IdentityFromStat(status) : FileIdentity{};
+        bool root = known && !ancestry.empty() && ancestry.back() == identity;
+        if (known && !root) ancestry.push_back(identity);
+        int parent = known && !root ? openat(current, "..", kLookupFlags) : -1;
         close(current);
         current = parent;
-        if (current < 0) return false;
     }
-    close(current);
-    return complete;
+    return !ancestry.empty();
 }
 
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
+IoError OpenForReading(const std::string& path, FileHandle& file, FileState& state) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return FromErrno(errno);
     struct stat status;
@@ -178,10 +179,16 @@ IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& 
         close(descriptor);
         return IoError::NotAFile;
     }
-    identity = IdentityFromStat(status);
     state = StateFromStat(status);
     file.value = descriptor;
     return IoError::None;
+}
+
+bool IdentityOfFile(FileHandle file, FileIdentity& identity) {
+    struct stat status;
+    if (fstat(static_cast<int>(file.value), &status) != 0) return false;
+    identity = IdentityFromStat(status);
+    return true;
 }
 
 IoError StateOf(FileHandle file, FileState& state) {
@@ -371,6 +378,15 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
 
 IoError RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0 ? IoError::None : FromErrno(errno);
+}
+
+// strerror's words are in the locale's character set, as paths are shown.
+std::string ErrorWords(std::uint32_t code) {
+    return std::strerror(static_cast<int>(code));
+}
+
+std::uint32_t ProcessId() {
+    return static_cast<std::uint32_t>(getpid());
 }
 
 bool ShiftJisOf(const std::string& text, std::string& shiftJis) {

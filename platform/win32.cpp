@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 
 #include "platform/win32_calls.h"
+
+#include <cstring>
 // windows.h names a function of its own ReplaceFile.
 #undef ReplaceFile
 
@@ -19,15 +21,19 @@ IoError FromWindowsError(DWORD code) {
         case ERROR_SUCCESS: return IoError::None;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
         case ERROR_INVALID_DRIVE: return IoError::NotFound;
+        case ERROR_INVALID_NAME: return IoError::InvalidName;
         case ERROR_ACCESS_DENIED: return IoError::AccessDenied;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION: return IoError::InUse;
         case ERROR_WRITE_PROTECT: return IoError::ReadOnly;
         // The disk or the share went away: a drive with no medium or not
-        // ready, a device unplugged, a network name or connection lost, the
-        // volume of an open file gone.
+        // ready, a device unplugged or no longer answering, a network name,
+        // connection or route lost, the volume of an open file gone.
+        case ERROR_IO_DEVICE:
+        case ERROR_SEM_TIMEOUT:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_NETWORK_UNREACHABLE:
         case ERROR_NOT_READY:
         case ERROR_NO_MEDIA_IN_DRIVE:
         case ERROR_DEVICE_NOT_CONNECTED:
@@ -143,8 +149,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // Opens a file or folder only to ask about it; links and junctions are followed.
 HANDLE OpenForQuery(const std::wstring& path) {
-    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return Calls().createFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 IoError Created(HANDLE handle, FileHandle& file) {
@@ -162,36 +168,49 @@ bool MadeWritable(const std::wstring& path) {
     return readOnlyFile && SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-FileIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
-    FileIdentity identity;
+// What the system gives to tell an open file: FILE_ID_INFO's 64-bit volume
+// serial and 128-bit file number where it has them (from Windows 8 on; the
+// 64-bit number of ReFS is not unique), else the volume's 32-bit serial and
+// the 64-bit file number. False where neither answers or the number is zero,
+// as over a network the call may fail or give a partial answer.
+bool AskIdentity(HANDLE handle, FileIdentity& identity) {
+    identity = FileIdentity{};
+    FILE_ID_INFO id;
+    if (Calls().getFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        identity.device = id.VolumeSerialNumber;
+        std::memcpy(&identity.file, id.FileId.Identifier, sizeof identity.file);
+        std::memcpy(&identity.fileHigh, id.FileId.Identifier + sizeof identity.file, sizeof identity.fileHigh);
+        return identity.Known();
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!Calls().getFileInformationByHandle(handle, &information)) return false;
     identity.device = information.dwVolumeSerialNumber;
     identity.file = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    return identity;
+    return identity.Known();
 }
 
-FileState StateFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
-    FileState state;
-    state.size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-    state.modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime)
-                                                << 32) |
-                                               information.ftLastWriteTime.dwLowDateTime);
-    return state;
+// The size and last write time, from the two calls that ask the file
+// alone: GetFileInformationByHandle asks its volume too, which is slow.
+IoError StateOfHandle(HANDLE handle, FileState& state) {
+    LARGE_INTEGER size;
+    FILETIME written;
+    if (!GetFileSizeEx(handle, &size) || !GetFileTime(handle, nullptr, nullptr, &written)) return FromLastError();
+    state.size = static_cast<std::uint64_t>(size.QuadPart);
+    state.modified =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+    return IoError::None;
 }
 
-bool IdentityOfHandle(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullptr) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle, &information)) return false;
-    identity = IdentityFromInformation(information);
-    if (attributes != nullptr) *attributes = information.dwFileAttributes;
-    return true;
-}
-
-bool IdentityOfPath(const std::wstring& path, FileIdentity& identity) {
-    HANDLE handle = OpenForQuery(path);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    bool known = IdentityOfHandle(handle, identity);
-    CloseHandle(handle);
-    return known;
+// A path as an unknown identity holds it: Windows's names ignore letter case.
+std::string FoldedPath(const std::wstring& path) {
+    std::wstring folded(path);
+    if (!path.empty()) {
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()), &folded[0],
+                     static_cast<int>(folded.size()));
+    }
+    std::string utf8;
+    AppendUtf8(folded, utf8);
+    return utf8;
 }
 
 // A path of the system's of any length, from a call that says how long a
@@ -212,8 +231,9 @@ bool PathFrom(const Call& call, std::wstring& path) {
 // The folder's own path with every link and junction resolved, as
 // "\\?\C:\a\b" or "\\?\UNC\server\share\a".
 bool FinalPath(HANDLE folder, std::wstring& path, DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) {
-    return PathFrom([&](wchar_t* buffer, DWORD size) { return GetFinalPathNameByHandleW(folder, buffer, size, flags); },
-                    path);
+    return PathFrom(
+        [&](wchar_t* buffer, DWORD size) { return Calls().getFinalPathNameByHandleW(folder, buffer, size, flags); },
+        path);
 }
 
 // Where the volume's root ends in a final path: after "\\?\C:\" or after
@@ -228,6 +248,28 @@ std::size_t RootLength(const std::wstring& path) {
     }
     std::size_t drive = path.find(L'\\', 4);
     return drive == std::wstring::npos ? path.size() : drive + 1;
+}
+
+// The path a folder's ancestors are found by: the folder's own with every
+// link and junction resolved where the system tells it; else as it was
+// opened; else as the tool formed it. Microsoft documents that the first
+// fails over SMB where the user may not open a folder above, and on a
+// volume without a drive letter; it is also known to fail on volumes the
+// mount manager does not know, and under Wine past 260 characters.
+std::wstring PathForAncestry(HANDLE folder, std::wstring formed) {
+    std::wstring path;
+    if (FinalPath(folder, path) || FinalPath(folder, path, FILE_NAME_OPENED | VOLUME_NAME_DOS)) return path;
+    while (formed.size() > RootLength(formed) && formed.back() == L'\\') formed.pop_back();
+    return formed;
+}
+
+// An identity the system gives no number for is told by its resolved path.
+bool IdentityOfPath(const std::wstring& path, FileIdentity& identity) {
+    HANDLE handle = OpenForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (!AskIdentity(handle, identity)) identity.path = FoldedPath(PathForAncestry(handle, path));
+    CloseHandle(handle);
+    return true;
 }
 
 }  // namespace
@@ -291,8 +333,9 @@ IoError CreateFolder(const std::string& path) {
     return CreateDirectoryW(wide.c_str(), nullptr) ? IoError::None : FromLastError();
 }
 
-// The space is what the user may write, under a quota less than the disk's;
-// the unit is the cluster of the volume the folder lies on, which
+// The space is what the user may write, under a quota less than the disk's,
+// asked of the folder with a backslash at its end, which a share's root
+// needs; the unit is the cluster of the volume the folder lies on, which
 // GetDiskFreeSpaceW takes only as the volume's root, and without the prefix.
 bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_t& allocationUnit) {
     ULARGE_INTEGER available;
@@ -302,10 +345,9 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
     DWORD bytesPerSector = 0;
     DWORD freeClusters = 0;
     DWORD clusters = 0;
-    if (SystemPath(folder, path) != IoError::None ||
-        !Calls().getDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
-        return false;
-    }
+    if (SystemPath(folder, path) != IoError::None) return false;
+    if (path.back() != L'\\') path += L'\\';  // a share's root is taken only so
+    if (!Calls().getDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
     volume.assign(path.size() + 1, L'\0');
     if (!GetVolumePathNameW(path.c_str(), &volume[0], static_cast<DWORD>(volume.size()))) return false;
     volume.resize(volume.find(L'\0'));
@@ -334,54 +376,74 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
     return SystemPath(path, wide) == IoError::None && IdentityOfPath(wide, identity);
 }
 
+std::string AbsoluteFolder(const std::string& folder) {
+    std::wstring wide = WideOf(folder);
+    if (!NeedsFullPath(wide) || wide.compare(0, 4, L"\\\\?\\") == 0 || wide.compare(0, 4, L"\\\\.\\") == 0) {
+        return folder;
+    }
+    std::wstring full;
+    if (SystemPath(folder, full) != IoError::None) return folder;
+    bool share = full.compare(0, 8, L"\\\\?\\UNC\\") == 0;
+    full.erase(0, share ? 6 : 4);  // "\\?\UNC\server" back to "\\server", "\\?\C:" to "C:"
+    if (share) full[0] = L'\\';
+    std::string absolute;
+    AppendUtf8(full, absolute);
+    return absolute;
+}
+
+// An ancestor that does not open (one the user may not open, on a share)
+// ends the ancestry there.
 bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancestry) {
     ancestry.clear();
     std::wstring path;
     if (SystemPath(folder, path) != IoError::None) return false;
     HANDLE handle = OpenForQuery(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
+    path = PathForAncestry(handle, path);
     FileIdentity identity;
-    DWORD attributes = 0;
-    bool opened = IdentityOfHandle(handle, identity, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                  FinalPath(handle, path);
+    if (!AskIdentity(handle, identity)) identity.path = FoldedPath(path);
     CloseHandle(handle);
-    if (!opened) return false;
     ancestry.push_back(identity);
     std::size_t root = RootLength(path);
     while (path.size() > root) {
         std::size_t cut = path.find_last_of(L'\\');
         if (cut == std::wstring::npos) break;
         path.resize(cut < root ? root : cut);
-        if (!IdentityOfPath(path, identity)) return false;
+        handle = OpenForQuery(path);
+        if (handle == INVALID_HANDLE_VALUE) break;
+        if (!AskIdentity(handle, identity)) identity.path = FoldedPath(path);
+        CloseHandle(handle);
         ancestry.push_back(identity);
     }
     return true;
 }
 
-IoError OpenForReading(const std::string& path, FileHandle& file, FileIdentity& identity, FileState& state) {
+// Only a file on a disk: not a device or a pipe, which could block a read.
+IoError OpenForReading(const std::string& path, FileHandle& file, FileState& state) {
     std::wstring wide;
     IoError error = SystemPath(path, wide);
     if (error != IoError::None) return error;
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle = Calls().createFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = GetFileType(handle) == FILE_TYPE_DISK ? StateOfHandle(handle, state) : IoError::NotAFile;
+    if (error != IoError::None) {
         CloseHandle(handle);
-        return IoError::NotAFile;
+        return error;
     }
-    identity = IdentityFromInformation(information);
-    state = StateFromInformation(information);
     file.value = reinterpret_cast<std::intptr_t>(handle);
     return IoError::None;
 }
 
+bool IdentityOfFile(FileHandle file, FileIdentity& identity) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file.value);
+    std::wstring path;
+    if (!AskIdentity(handle, identity) && FinalPath(handle, path)) identity.path = FoldedPath(path);
+    return true;
+}
+
 IoError StateOf(FileHandle file, FileState& state) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.value), &information)) return FromLastError();
-    state = StateFromInformation(information);
-    return IoError::None;
+    return StateOfHandle(reinterpret_cast<HANDLE>(file.value), state);
 }
 
 IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) {
@@ -397,7 +459,8 @@ IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& 
     IoError error = SystemPath(path, wide);
     if (error != IoError::None) return error;
     auto create = [&wide]() {
-        return CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return Calls().createFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
     };
     HANDLE handle = create();
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
@@ -414,7 +477,7 @@ IoError CreateScratchFile(const std::string& path, FileHandle& file) {
     std::wstring wide;
     IoError error = SystemPath(path, wide);
     if (error != IoError::None) return error;
-    return Created(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kScratch, nullptr), file);
+    return Created(Calls().createFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kScratch, nullptr), file);
 }
 
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
@@ -442,6 +505,13 @@ WindowsCalls& Calls() {
         system.writeFile = WriteFile;
         system.getDiskFreeSpaceExW = GetDiskFreeSpaceExW;
         system.getDiskFreeSpaceW = GetDiskFreeSpaceW;
+        system.createFileW = CreateFileW;
+        system.getFinalPathNameByHandleW = GetFinalPathNameByHandleW;
+        system.getFileInformationByHandleEx = GetFileInformationByHandleEx;
+        system.getFileInformationByHandle = GetFileInformationByHandle;
+        system.moveFileExW = MoveFileExW;
+        system.formatMessageW = FormatMessageW;
+        system.writeConsoleW = WriteConsoleW;
         return system;
     }();
     return calls;
@@ -522,8 +592,8 @@ IoError SyncFolder(const std::string& folder) {
     std::wstring wide;
     IoError error = SystemPath(folder, wide);
     if (error != IoError::None) return error;
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = Calls().createFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FromLastError();
     error = SyncFile(handle);
     CloseHandle(handle);
@@ -537,17 +607,34 @@ IoError CloseFile(FileHandle& file) {
     return closed ? IoError::None : FromLastError();
 }
 
+namespace {
+
+// Whether another program holds the file open and shares its deletion with
+// no one, which a move onto it meets as access denied: the Tessiva reader
+// with its index open, say.
+bool HeldOpen(const std::wstring& path) {
+    HANDLE handle = Calls().createFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
 IoError ReplaceFile(const std::string& from, const std::string& to) {
     std::wstring source;
     std::wstring target;
     IoError error = SystemPath(from, source);
     if (error == IoError::None) error = SystemPath(to, target);
     if (error != IoError::None) return error;
-    auto move = [&]() { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING); };
+    auto move = [&]() { return Calls().moveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING); };
     if (move()) return IoError::None;
     error = FromLastError();
-    if (error != IoError::AccessDenied || !MadeWritable(target)) return error;
-    return move() ? IoError::None : FromLastError();
+    if (error == IoError::AccessDenied && MadeWritable(target)) error = move() ? IoError::None : FromLastError();
+    return error == IoError::AccessDenied && HeldOpen(target) ? IoError::InUse : error;
 }
 
 // Windows has no file without a name; the caller writes under a temporary one.
@@ -567,6 +654,87 @@ IoError RemoveFile(const std::string& path) {
     error = FromLastError();
     if (!MadeWritable(wide)) return error;
     return DeleteFileW(wide.c_str()) ? IoError::None : FromLastError();
+}
+
+// The words end with a line end, and may hold others; a console line holds none.
+std::string ErrorWords(std::uint32_t code) {
+    wchar_t words[1024];
+    DWORD length = Calls().formatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                          0, words, 1024, nullptr);
+    std::wstring text(words, length < 1024 ? length : 0);
+    for (wchar_t& character : text) {
+        if (character == L'\r' || character == L'\n') character = L' ';
+    }
+    text.erase(text.find_last_not_of(L' ') + 1);
+    std::string utf8;
+    AppendUtf8(text, utf8);
+    return utf8;
+}
+
+std::uint32_t ProcessId() {
+    return GetCurrentProcessId();
+}
+
+// Read as Microsoft documents the C runtime's reading: arguments are parted
+// by spaces and tabs outside quotes; 2n backslashes before a quote are n, and
+// the quote opens or closes; 2n + 1 are n and a quote of the argument; ""
+// inside quotes is one quote; other backslashes are as they are. The one
+// difference is the quote that ends an argument.
+std::vector<std::string> ArgumentsOf(std::wstring_view line) {
+    std::vector<std::string> arguments(1);
+    std::size_t at = 0;
+    // The program's name ends at its closing quote, or at a space or tab.
+    bool quoted = at < line.size() && line[at] == L'"';
+    std::size_t end = quoted ? line.find(L'"', 1) : line.find_first_of(L" \t");
+    if (end == std::wstring_view::npos) end = line.size();
+    AppendUtf8(line.substr(quoted ? 1 : 0, end - (quoted ? 1 : 0)), arguments[0]);
+    at = end + (quoted && end < line.size() ? 1 : 0);
+    auto endsArgument = [&line](std::size_t next) {
+        return next >= line.size() || line[next] == L' ' || line[next] == L'\t';
+    };
+    while (true) {
+        while (at < line.size() && (line[at] == L' ' || line[at] == L'\t')) ++at;
+        if (at >= line.size()) break;
+        std::wstring argument;
+        bool inQuotes = false;
+        while (at < line.size() && (inQuotes || !endsArgument(at))) {
+            std::size_t backslashes = 0;
+            while (at + backslashes < line.size() && line[at + backslashes] == L'\\') ++backslashes;
+            if (backslashes > 0) {
+                at += backslashes;
+                bool beforeQuote = at < line.size() && line[at] == L'"';
+                bool closing = beforeQuote && inQuotes && endsArgument(at + 1);
+                if (!beforeQuote) {
+                    argument.append(backslashes, L'\\');
+                } else if (backslashes % 2 == 0 || closing) {
+                    argument.append(backslashes / 2 + backslashes % 2, L'\\');
+                } else {
+                    argument.append(backslashes / 2, L'\\');
+                    argument += L'"';
+                    ++at;
+                }
+                continue;
+            }
+            if (line[at] == L'"') {
+                if (inQuotes && at + 1 < line.size() && line[at + 1] == L'"') {
+                    argument += L'"';
+                    at += 2;
+                } else {
+                    inQuotes = !inQuotes;
+                    ++at;
+                }
+                continue;
+            }
+            argument += line[at++];
+        }
+        arguments.emplace_back();
+        AppendUtf8(argument, arguments.back());
+    }
+    return arguments;
+}
+
+std::vector<std::string> CommandLineArguments() {
+    return ArgumentsOf(GetCommandLineW());
 }
 
 // Code page 932 exactly: no character is replaced by one that looks alike.

@@ -129,11 +129,16 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
     }
     std::wstring line(rendered.size() / sizeof(wchar_t), L'\0');
     std::memcpy(&line[0], rendered.data(), line.size() * sizeof(wchar_t));
+    // Windows 7 fails a write of about 64 KB and more: a line holding a long
+    // path goes out in parts, none of which splits a surrogate pair.
+    constexpr DWORD kLongestWrite = 8192;
     const wchar_t* left = line.data();
     DWORD leftCount = static_cast<DWORD>(line.size());
     while (leftCount > 0) {
+        DWORD part = leftCount < kLongestWrite ? leftCount : kLongestWrite;
+        if (part < leftCount && left[part - 1] >= 0xD800 && left[part - 1] < 0xDC00) --part;
         DWORD written = 0;
-        if (!WriteConsoleW(console, left, leftCount, &written, nullptr) || written == 0) break;
+        if (!Calls().writeConsoleW(console, left, part, &written, nullptr) || written == 0) break;
         left += written;
         leftCount -= written;
     }

@@ -3,24 +3,29 @@
 #include "run/lines.h"
 #include "texts/japanese.h"
 
-void ReportFailure(FailedItem item, const char* message, const std::string& path, const std::string& cause,
+void WriteFailureLine(std::FILE* stream, const char* message, const std::string& path, const Cause& cause) {
+    WriteLine(stream, {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close});
+}
+
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const Cause& cause,
                    RunTally& tally) {
-    WriteLine(stderr, {message, platform::AsPath(path), cause});
+    WriteFailureLine(stderr, message, path, cause);
     ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
     tally.failures.push_back(Failure{message, path, cause});
 }
 
 void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
-                     const std::string& path, const std::string& cause, RunTally& tally) {
-    HoldLineAt(linePosition, stderr, {message, platform::AsPath(path), cause});
+                     const std::string& path, const Cause& cause, RunTally& tally) {
+    HoldLineAt(linePosition, stderr,
+               {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close});
     ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
     tally.failures.insert(tally.failures.begin() + static_cast<std::ptrdiff_t>(failurePosition),
                           Failure{message, path, cause});
 }
 
-// A failure the tool has no words for shows the system's own code, so that a
-// report can name it.
-std::string CauseText(platform::IoError error) {
+// A failure the tool has no words for shows the system's code, so that a
+// report can name it, and the system's own words for it where it has them.
+Cause CauseText(platform::IoError error) {
     using platform::IoError;
     switch (error) {
         case IoError::NotFound: return text::kCauseNotFound;
@@ -28,6 +33,7 @@ std::string CauseText(platform::IoError error) {
         case IoError::DiskFull: return text::kCauseDiskFull;
         case IoError::FileTooLarge: return text::kCauseFileTooLarge;
         case IoError::NameTooLong: return text::kCauseNameTooLong;
+        case IoError::InvalidName: return text::kCauseInvalidName;
         case IoError::NotAFile: return text::kCauseNotAFile;
         case IoError::ReadOnly: return text::kCauseReadOnly;
         case IoError::Gone: return text::kCauseGone;
@@ -36,5 +42,12 @@ std::string CauseText(platform::IoError error) {
     }
     auto code = static_cast<std::uint32_t>(error);
     if (code < platform::kSystemErrors) return text::kCauseOther;
-    return text::kCauseSystemCodeOpen + std::to_string(code - platform::kSystemErrors) + ")";
+    code -= platform::kSystemErrors;
+    Cause cause(text::kCauseSystemCodeOpen + std::to_string(code) + ")");
+    std::string words = platform::ErrorWords(code);
+    if (words.empty()) return cause;
+    cause.text = text::kCauseCodeOpen + std::to_string(code) + ": ";
+    cause.systemWords = words;
+    cause.close = ")";
+    return cause;
 }

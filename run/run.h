@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,23 @@
 
 enum ConvertResult { Continue = 0, Abort = 1 };
 
+// Why a thread or folder failed, as shown after its path: the tool's own
+// words and, for a failure it has no class for, the system's words for its
+// code, shown as the system gives them, then what closes the cause.
+struct Cause {
+    std::string text;
+    std::string systemWords;
+    const char* close = "";
+    Cause(const char* toolWords = "") : text(toolWords) {}
+    Cause(std::string toolWords) : text(std::move(toolWords)) {}
+};
+
 // A thread or folder that failed, as it was reported: the message, the path
 // and the cause (which may be empty).
 struct Failure {
     const char* message;
     std::string path;
-    std::string cause;
+    Cause cause;
 };
 
 // What a run did, for the summary line and the exit status.
@@ -31,13 +43,15 @@ struct RunTally {
 };
 
 // The words shown after a failed thread's or folder's path for the cause.
-std::string CauseText(platform::IoError error);
+Cause CauseText(platform::IoError error);
+// Writes a line of the message, the path and the cause.
+void WriteFailureLine(std::FILE* stream, const char* message, const std::string& path, const Cause& cause);
 
 enum class FailedItem { Thread, Folder };
 // Reports a failure on standard error, counts it, and keeps it for the summary.
-void ReportFailure(FailedItem item, const char* message, const std::string& path, const std::string& cause,
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const Cause& cause,
                    RunTally& tally);
 // The same for a failure found after later lines were held: its line and its
 // record take the places they would have had when the thread was converted.
 void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
-                     const std::string& path, const std::string& cause, RunTally& tally);
+                     const std::string& path, const Cause& cause, RunTally& tally);

@@ -22,8 +22,14 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/dialogue.h"
+#include "walk/walk.h"
 #include "platform/win32_calls.h"
+// windows.h names a function of its own ReplaceFile.
+#undef ReplaceFile
 #include "run/lines.h"
 #include "texts/japanese.h"
 #endif
@@ -213,10 +219,21 @@ std::string TestFolder(const char* kind) {
     return folder.string();
 }
 
-TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneKept) {
+const wchar_t* givenWords = nullptr;  // what the stand-in of FormatMessageW answers; nullptr: no words
+
+DWORD WINAPI WordsStandIn(DWORD, LPCVOID, DWORD, DWORD, LPWSTR buffer, DWORD size, va_list*) {
+    if (givenWords == nullptr) return 0;
+    lstrcpynW(buffer, givenWords, static_cast<int>(size));
+    return static_cast<DWORD>(lstrlenW(buffer));
+}
+
+// The codes of a disk or a share gone, of a name the disk does not allow, and
+// a code with no class, shown with the system's words where it has them.
+TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneShownWithTheSystemsWords) {
     for (DWORD code : {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED,
                        ERROR_DEV_NOT_EXIST, ERROR_BAD_NETPATH, ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR,
-                       ERROR_FILE_INVALID}) {
+                       ERROR_FILE_INVALID, ERROR_IO_DEVICE, ERROR_SEM_TIMEOUT, ERROR_BAD_NET_NAME,
+                       ERROR_NETWORK_UNREACHABLE}) {
         EXPECT_EQ(platform::FromWindowsError(code), IoError::Gone) << code;
     }
     EXPECT_EQ(platform::FromWindowsError(ERROR_WRITE_PROTECT), IoError::ReadOnly);
@@ -225,7 +242,32 @@ TEST(WindowsErrors, EachCodeIsClassedAndAnUnknownOneKept) {
     EXPECT_EQ(platform::FromWindowsError(ERROR_LOCK_VIOLATION), IoError::InUse);
     EXPECT_EQ(platform::FromWindowsError(ERROR_DISK_FULL), IoError::DiskFull);
     EXPECT_EQ(platform::FromWindowsError(ERROR_PATH_NOT_FOUND), IoError::NotFound);
-    EXPECT_EQ(CauseText(platform::FromWindowsError(ERROR_CRC)), std::string(text::kCauseSystemCodeOpen) + "23)");
+    EXPECT_EQ(CauseText(platform::FromWindowsError(ERROR_INVALID_NAME)).text, text::kCauseInvalidName);
+    systemCalls = platform::Calls();
+    platform::Calls().formatMessageW = WordsStandIn;
+    givenWords = L"\x30c7\x30fc\x30bf \x30a8\x30e9\x30fc\r\n(CRC)\x3002\r\n";  // データ エラー, then (CRC)。
+    Cause crc = CauseText(platform::FromWindowsError(ERROR_CRC));
+    givenWords = nullptr;
+    Cause wordless = CauseText(platform::FromWindowsError(ERROR_CRC));
+    platform::Calls() = systemCalls;
+    EXPECT_EQ(crc.text + "|" + crc.systemWords + "|" + crc.close,
+              std::string(text::kCauseCodeOpen) + "23: |\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF "
+              "\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC  (CRC)\xE3\x80\x82|)");
+    EXPECT_EQ(wordless.text + "|" + wordless.systemWords, std::string(text::kCauseSystemCodeOpen) + "23)|");
+}
+
+// The command line as the C runtime reads it, but for a backslash before a
+// quote that ends an argument: PowerShell 5.1's "D:\Morvo Log\" and the
+// usual "D:\Morvo Log\\" both give the folder with its backslash.
+TEST(WindowsCommandLine, ABackslashBeforeAClosingQuoteIsABackslash) {
+    using Arguments = std::vector<std::string>;
+    EXPECT_EQ(platform::ArgumentsOf(L"m2t.exe \"Z:\\Morvo Log\\\" \"Z:\\Tessiva Log\\\""),
+              (Arguments{"m2t.exe", "Z:\\Morvo Log\\", "Z:\\Tessiva Log\\"}));
+    EXPECT_EQ(platform::ArgumentsOf(L"m2t.exe \"Z:\\Morvo Log\\\\\"\t\"E:\\\"  extra"),
+              (Arguments{"m2t.exe", "Z:\\Morvo Log\\", "E:\\", "extra"}));
+    EXPECT_EQ(platform::ArgumentsOf(L"\"C:\\Program Files\\m2t.exe\" a\\\\b \"\" x\\\"y \"p\"\"q\" \\\\\\\"r\" s\""),
+              (Arguments{"C:\\Program Files\\m2t.exe", "a\\\\b", "", "x\"y", "p\"q", "\\\"r s"}));
+    EXPECT_EQ(platform::ArgumentsOf(L"m2t.exe"), (Arguments{"m2t.exe"}));
 }
 
 // Every name Windows allows comes back exactly from UTF-8, an unpaired surrogate too.
@@ -235,6 +277,189 @@ TEST(WindowsPaths, NamesComeBackFromUtf8Exactly) {
     platform::AppendUtf8(name, utf8);
     EXPECT_EQ(utf8, "a\xC3\xA9\xE8\xA1\xA8\xED\x95\x9C\xF0\x9F\x98\x80\xED\xA0\x80z");
     EXPECT_EQ(platform::WideOf(utf8), name);
+}
+
+// What the stand-ins of the calls about paths and identities answer, as
+// Microsoft documents that Windows may: a final path that fails, a folder
+// that does not open, a name still held after its deletion, an identity of
+// zero or a 128-bit one; and a long path without the prefix refused.
+struct PathAnswers {
+    DWORD finalPathFails = 0;    // the code of a failing GetFinalPathNameByHandleW
+    bool openedPathToo = false;  // FILE_NAME_OPENED fails too
+    std::wstring closed;  // a path that does not open, in any letter case
+    std::set<std::wstring> deletedOnClose;
+    enum { System, NoIdInfoIndexZero, IdInfoHighHalf } identity = System;
+    std::vector<std::wstring> opened;
+};
+PathAnswers* pathAnswers = nullptr;
+
+DWORD WINAPI FinalPathStandIn(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
+    bool fails = pathAnswers->finalPathFails != 0 && ((flags & FILE_NAME_OPENED) == 0 || pathAnswers->openedPathToo);
+    if (!fails || (flags & VOLUME_NAME_GUID) != 0) return systemCalls.getFinalPathNameByHandleW(file, buffer, size, flags);
+    SetLastError(pathAnswers->finalPathFails);
+    return 0;
+}
+
+HANDLE WINAPI OpenStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                          DWORD flags, HANDLE model) {
+    std::wstring name(path);
+    pathAnswers->opened.push_back(name);
+    // A file deleted on closing keeps its name while a scanner holds it.
+    bool pending = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 && !pathAnswers->deletedOnClose.insert(name).second;
+    bool unprefixedLong = name.size() >= MAX_PATH && name.compare(0, 4, L"\\\\?\\") != 0;
+    bool closed = !pathAnswers->closed.empty() && lstrcmpiW(path, pathAnswers->closed.c_str()) == 0;
+    if (closed || pending || unprefixedLong) {
+        SetLastError(unprefixedLong ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return systemCalls.createFileW(path, access, share, security, how, flags, model);
+}
+
+BOOL WINAPI IdInfoStandIn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size) {
+    if (pathAnswers->identity == PathAnswers::NoIdInfoIndexZero) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // Windows 7
+        return FALSE;
+    }
+    BY_HANDLE_FILE_INFORMATION known;
+    if (pathAnswers->identity == PathAnswers::System || !systemCalls.getFileInformationByHandle(file, &known)) {
+        return systemCalls.getFileInformationByHandleEx(file, kind, information, size);
+    }
+    // ReFS: one low half for every file, the files told apart by the high one alone.
+    auto* id = static_cast<FILE_ID_INFO*>(information);
+    id->VolumeSerialNumber = 7;
+    std::uint64_t halves[2] = {42, (static_cast<std::uint64_t>(known.nFileIndexHigh) << 32) | known.nFileIndexLow};
+    std::memcpy(id->FileId.Identifier, halves, sizeof halves);
+    return TRUE;
+}
+
+BOOL WINAPI IndexStandIn(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    if (!systemCalls.getFileInformationByHandle(file, information)) return FALSE;
+    if (pathAnswers->identity == PathAnswers::NoIdInfoIndexZero) information->nFileIndexHigh = information->nFileIndexLow = 0;
+    return TRUE;
+}
+
+// A source with a board, a destination beside it, and their parent.
+class WindowsFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = TestFolder("m2t-folders-");
+        CreateDirectoryA((root + "\\morvo").c_str(), nullptr);
+        CreateDirectoryA((root + "\\morvo\\h").c_str(), nullptr);
+        CreateDirectoryA((root + "\\tessiva").c_str(), nullptr);
+        systemCalls = platform::Calls();
+        pathAnswers = &answers;
+        platform::Calls().getFinalPathNameByHandleW = FinalPathStandIn;
+        platform::Calls().createFileW = OpenStandIn;
+        platform::Calls().getFileInformationByHandleEx = IdInfoStandIn;
+        platform::Calls().getFileInformationByHandle = IndexStandIn;
+    }
+
+    void TearDown() override {
+        platform::Calls() = systemCalls;
+        pathAnswers = nullptr;
+        std::filesystem::remove_all(root);
+    }
+
+    // How the pairs the run may and may not take are judged: two folders
+    // side by side, one given twice, the destination inside the source.
+    std::vector<FolderPairProblem> Judged() {
+        bool tooLong = false;
+        return {CheckFolderPair(root + "\\morvo", root + "\\tessiva", tooLong),
+                CheckFolderPair(root + "\\morvo", root + "\\MORVO\\", tooLong),
+                CheckFolderPair(root + "\\morvo", root + "\\morvo\\h", tooLong)};
+    }
+
+    const std::vector<FolderPairProblem> kJudged = {FolderPairProblem::None, FolderPairProblem::SameFolder,
+                                                    FolderPairProblem::DestinationInsideSource};
+    std::string root;
+    PathAnswers answers;
+};
+
+// A folder that opens is judged whatever its final path's query answers:
+// access denied on a share, no drive letter, a volume the mount manager does
+// not know.
+TEST_F(WindowsFolders, AFinalPathThatFailsRefusesNoFolder) {
+    for (DWORD code : {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
+        for (bool openedPathToo : {false, true}) {
+            answers.finalPathFails = code;
+            answers.openedPathToo = openedPathToo;
+            EXPECT_EQ(Judged(), kJudged) << code << " " << openedPathToo;
+        }
+    }
+    // An ancestor the user may not open ends the ancestry: what lies below it is still seen.
+    std::wstring parent = L"\\\\?\\" + platform::WideOf(std::filesystem::path(root).parent_path().string());
+    answers.closed = parent;
+    EXPECT_EQ(Judged(), kJudged);
+    auto isParent = [&parent](const std::wstring& path) { return lstrcmpiW(path.c_str(), parent.c_str()) == 0; };
+    EXPECT_TRUE(std::any_of(answers.opened.begin(), answers.opened.end(), isParent));
+}
+
+// Identities hold where a server gives every file the number zero (told by
+// the path instead) and where files differ in the high half of their 128-bit
+// number alone (ReFS).
+TEST_F(WindowsFolders, AnIdentityOfZeroEqualsNothingAndTheHighHalfCounts) {
+    for (auto identity : {PathAnswers::NoIdInfoIndexZero, PathAnswers::IdInfoHighHalf}) {
+        answers.identity = identity;
+        EXPECT_EQ(Judged(), kJudged) << identity;
+    }
+}
+
+// A second probe never takes the name of the first, which a scanner may
+// still hold: two failed threads in a row do not stop the run.
+TEST_F(WindowsFolders, EachProbeHasANameOfItsOwn) {
+    ASSERT_EQ(disk::Watch(root + "\\morvo", root + "\\tessiva"), IoError::None);
+    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
+    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
+    EXPECT_EQ(answers.deletedOnClose.size(), 3u);
+}
+
+// Every path reaches the system with the prefix that takes it past MAX_PATH,
+// which Windows, unlike Wine, refuses without it.
+TEST_F(WindowsFolders, APathPastMaxPathReachesTheSystemWithThePrefix) {
+    std::string deep = root + "\\morvo";
+    for (char name : {'a', 'b', 'c'}) {
+        deep += "\\" + std::string(100, name);
+        ASSERT_EQ(platform::CreateFolder(deep), IoError::None);
+    }
+    platform::FileHandle file;
+    platform::FileState state;
+    std::vector<platform::FileIdentity> ancestry;
+    ASSERT_EQ(platform::CreateNewFile(deep + "\\1.dat", platform::IfPresent::Refuse, file), IoError::None);
+    platform::CloseFile(file);
+    EXPECT_EQ(platform::OpenForReading(deep + "\\1.dat", file, state), IoError::None);
+    platform::CloseFile(file);
+    EXPECT_TRUE(platform::FolderAncestry(deep, ancestry));
+    EXPECT_EQ(platform::ReplaceFile(deep + "\\1.dat", deep + "\\2.dat"), IoError::None);
+    // The C++ library's removal takes no path this long.
+    platform::RemoveFile(deep + "\\2.dat");
+    for (std::size_t end = deep.size(); end > root.size() + 7; end = deep.rfind('\\', end - 1)) {
+        RemoveDirectoryW((L"\\\\?\\" + platform::WideOf(deep.substr(0, end))).c_str());
+    }
+}
+
+HANDLE heldByAnother = INVALID_HANDLE_VALUE;
+
+BOOL WINAPI MoveStandIn(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (heldByAnother == INVALID_HANDLE_VALUE) return systemCalls.moveFileExW(from, to, flags);
+    SetLastError(ERROR_ACCESS_DENIED);  // what Windows answers for a file open without FILE_SHARE_DELETE
+    return FALSE;
+}
+
+// A move onto an index that another program holds open is a file in use;
+// access denied alone stays that.
+TEST_F(WindowsFolders, AMoveOntoAFileHeldOpenIsAFileInUse) {
+    std::string index = root + "\\tessiva\\1.idx";
+    Write(index, "old");
+    Write(index + ".m2t-tmp", "new");
+    platform::Calls().moveFileExW = MoveStandIn;
+    heldByAnother = CreateFileA(index.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(heldByAnother, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(platform::ReplaceFile(index + ".m2t-tmp", index), IoError::InUse);
+    CloseHandle(heldByAnother);
+    EXPECT_EQ(platform::ReplaceFile(index + ".m2t-tmp", index), IoError::AccessDenied);
+    heldByAnother = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(platform::ReplaceFile(index + ".m2t-tmp", index), IoError::None);
+    EXPECT_EQ(Read(index), "new");
 }
 
 // What the stand-ins of the flush's calls answer, and what they were asked.
@@ -327,10 +552,12 @@ struct Disk {
     DWORD sectorsPerCluster = 8;
     ULONGLONG availableToCaller = 0;
     ULONGLONG free = 10ULL << 30;  // more than the caller's quota lets it write
+    std::wstring askedFor = L"";
 };
 Disk* disk = nullptr;
 
-BOOL WINAPI FreeSpaceStandIn(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+BOOL WINAPI FreeSpaceStandIn(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+    disk->askedFor = folder;
     if (available != nullptr) available->QuadPart = disk->availableToCaller;
     if (total != nullptr) total->QuadPart = 20ULL << 30;
     if (free != nullptr) free->QuadPart = disk->free;
@@ -405,6 +632,7 @@ TEST_F(SpaceEstimate, WarnsWhereTheFilesTakeMoreThanTheCallerMayWrite) {
     // would hold them.
     Disk large{256, 200ULL << 20};
     EXPECT_EQ(Shown(large), Lines("3,000", "3.89 MB", "750 MB", "200 MB", true));
+    EXPECT_EQ(large.askedFor.back(), L'\\');  // as a share's root must be given
     // 4 KiB clusters: they take 23.4 MB, and fit.
     Disk small{8, 200ULL << 20};
     EXPECT_EQ(Shown(small), Lines("3,000", "3.89 MB", "23.4 MB", "200 MB", false));

@@ -24,8 +24,8 @@ def sj(text):
 
 
 def system_error(code):
-    """The cause shown for a failure the tool has no words for: the system's own code."""
-    return sj(f" (入出力エラー、エラーコード {code})\n")
+    """The cause shown for a failure the tool has no class for: the system's own code and words."""
+    return sj(f" (エラーコード {code}: ") + os.strerror(code).encode() + b")\n"
 
 
 def native(path):

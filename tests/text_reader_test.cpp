@@ -34,9 +34,8 @@ platform::FileHandle OpenInput(const std::string& bytes) {
     std::string path = TempPath("text_reader_input");
     WriteFile(path, bytes);
     platform::FileHandle file;
-    platform::FileIdentity identity;
     platform::FileState state;
-    EXPECT_EQ(platform::OpenForReading(path, file, identity, state), platform::IoError::None);
+    EXPECT_EQ(platform::OpenForReading(path, file, state), platform::IoError::None);
     EXPECT_EQ(state.size, bytes.size());
     return file;
 }

@@ -73,7 +73,11 @@ inline constexpr char kCauseGone[] = " (\203f\203B\203X\203N\202\252\202\302\202
 inline constexpr char kCauseUrlNotShiftJis[] = " (URL\202\311Shift_JIS\202\305\217\221\202\257\202\310\202\242\225\266\216\232\202\252\202\240\202\350\202\334\202\267)";
 //  (ほかのプログラムが使用中です)
 inline constexpr char kCauseInUse[] = " (\202\331\202\251\202\314\203v\203\215\203O\203\211\203\200\202\252\216g\227p\222\206\202\305\202\267)";
-//  (入出力エラー、エラーコード N), with the code after this text
+//  (このディスクでは使えない名前です)
+inline constexpr char kCauseInvalidName[] = " (\202\261\202\314\203f\203B\203X\203N\202\305\202\315\216g\202\246\202\310\202\242\226\274\221O\202\305\202\267)";
+//  (エラーコード N: the system's words), with the code and the words after this text
+inline constexpr char kCauseCodeOpen[] = " (\203G\203\211\201[\203R\201[\203h ";
+//  (入出力エラー、エラーコード N), with the code after this text, where the system has no words for it
 inline constexpr char kCauseSystemCodeOpen[] = " (\223\374\217o\227\315\203G\203\211\201[\201A\203G\203\211\201[\203R\201[\203h ";
 // コピーしている間にスレッドファイルが書き換えられたため、移行しませんでした: 
 inline constexpr char kSourceChanged[] = "\203R\203s\201[\202\265\202\304\202\242\202\351\212\324\202\311\203X\203\214\203b\203h\203t\203@\203C\203\213\202\252\217\221\202\253\212\267\202\246\202\347\202\352\202\275\202\275\202\337\201A\210\332\215s\202\265\202\334\202\271\202\361\202\305\202\265\202\275: ";

@@ -56,9 +56,8 @@ bool ReadsOtherThanNul(platform::FileHandle file, std::uint64_t size) {
 // writes one.
 bool IsIndexed(const std::string& indexFile) {
     platform::FileHandle file;
-    platform::FileIdentity identity;
     platform::FileState state;
-    if (platform::OpenForReading(indexFile, file, identity, state) != platform::IoError::None) return false;
+    if (platform::OpenForReading(indexFile, file, state) != platform::IoError::None) return false;
     bool indexed = state.size > 0 && ReadsOtherThanNul(file, state.size);
     platform::CloseFile(file);
     return indexed;

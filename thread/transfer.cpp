@@ -33,7 +33,6 @@ void ReportThreadFailure(disk::Side side, const char* message, const std::string
 struct Source {
     const std::string& path;
     platform::FileHandle file;
-    platform::FileIdentity identity;
     platform::FileState state;
 };
 
@@ -51,13 +50,15 @@ void DropCopy(Copy& copy) {
 // unfinished and writes it again. Whatever is there already (a stale copy, a
 // planted link) is replaced only by a complete copy moved over it, so a link
 // is replaced, not written through.
-bool StartCopy(const std::string& destinationFile, const platform::FileIdentity& sourceIdentity, Copy& copy,
-               RunTally& tally) {
+// The identities are asked only then: most copies are new.
+bool StartCopy(const std::string& destinationFile, platform::FileHandle source, Copy& copy, RunTally& tally) {
     copy.writtenFile = destinationFile;
     IoError error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Refuse, copy.file);
     if (error == IoError::AlreadyExists) {
+        platform::FileIdentity sourceIdentity;
         platform::FileIdentity destinationIdentity;
-        if (platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
+        if (platform::IdentityOfFile(source, sourceIdentity) &&
+            platform::IdentityOf(destinationFile, destinationIdentity) && destinationIdentity == sourceIdentity) {
             ReportFailure(FailedItem::Thread, text::kSameFile, destinationFile, "", tally);
             return false;
         }
@@ -196,8 +197,8 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
                       tally);
         return Continue;
     }
-    Source source{sourceFile, {}, {}, {}};
-    IoError error = platform::OpenForReading(sourceFile, source.file, source.identity, source.state);
+    Source source{sourceFile, {}, {}};
+    IoError error = platform::OpenForReading(sourceFile, source.file, source.state);
     if (error != IoError::None) {
         ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, sourceFile, error, tally);
         return disk::RunGoesOn() ? Continue : Abort;
@@ -208,7 +209,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     group.threads.reserve(GroupThreads());
     Copy copy;
     ConvertResult result = Continue;
-    if (disk::RunGoesOn() && StartCopy(destinationFile, source.identity, copy, tally)) {
+    if (disk::RunGoesOn() && StartCopy(destinationFile, source.file, copy, tally)) {
         result = TransferThread(source, copy, destinationFile, locations, buffers, group, tally);
         group.sourceBytes += source.state.size;
     }
