@@ -13,6 +13,7 @@ import unittest
 
 TOOL = None
 WINE = None  # the Wine loader, when TOOL is a Windows program
+LAUNCHER = None  # under Wine, the program that starts a command line written out whole
 SJ = "cp932"
 BANNER = b"Morvo->Tessiva Log Converter\n"
 PROMPT = "リターンキーを押してください\n".encode(SJ)
@@ -616,6 +617,37 @@ class Failures(ToolCase):
             os.makedirs(destination)
         self.assertEqual(files_below(os.path.join(self.root, "cafe")), {})
 
+    def test_long_roots_and_folders_given_as_powershell_gives_them(self):
+        # Roots of about 300 characters, whose final paths Wine cannot tell, as
+        # Windows cannot on some shares and volumes; then the command line as
+        # PowerShell 5.1 writes folders ending in a backslash and holding a
+        # space, "...\Morvo Log\", beside the same folders escaped the usual way.
+        if WINE is None:
+            self.skipTest("Windows's paths and command line")
+        source = os.path.join(self.root, "m" * 140, "Morvo Log " + "g" * 140)
+        destination = os.path.join(self.root, "t" * 140, "Tessiva Log " + "g" * 140)
+        write(os.path.join(source, "h", "b", "1.dat"), FIRST + b"\r\n")
+        os.makedirs(os.path.join(source, "h", "inner"))
+        os.makedirs(destination)
+        before = snapshot(source)
+        expected = {"h/b/1.dat": FIRST + b"\n",
+                    "h/b/1.idx": index(TITLE, "http://h/test/read.cgi/b/1/", 1, "2004/05/10", "12:30:59",
+                                       "Mon, 10 May 2004 03:30:59 GMT")}
+        inner = os.path.join(source, "h", "inner")
+        self.assertEqual(run(source, inner), (1, PROMPT, BANNER + sj("TessivaのLogフォルダがMorvoのLogフォルダの中にあります: ") +
+                                              f"{native(source)} {native(inner)}\n".encode()))
+        self.assertEqual(run(source, destination)[::2], (0, BANNER + summary(1, 0, 0)))
+        self.assertEqual(files_below(destination), expected)
+        shutil.rmtree(os.path.join(destination, "h"))
+        for end, passed in (("\\", 0), ("\\\\", 1)):
+            line = f'"{native(TOOL)}" "{native(source)}{end}" "{native(destination)}{end}"'
+            env = dict(os.environ, **STAMP_ZONE, WINEDEBUG="-all", M2T_COMMAND_LINE=line)
+            done = subprocess.run([WINE, LAUNCHER], capture_output=True, env=env, timeout=120)
+            self.assertEqual((done.returncode, console_lines(done.stderr)),
+                             (0, BANNER + summary(1 - passed, passed, 0)), line)
+            self.assertEqual(files_below(destination), expected)
+        self.assertEqual(snapshot(source), before)
+
     def test_copy_that_is_the_source_is_not_written(self):
         self.thread("h/b/1.dat", FIRST + b"\n\n")
         os.makedirs(os.path.join(self.destination, "h/b"))
@@ -710,5 +742,8 @@ if __name__ == "__main__":
     if sys.argv[1] == "--wine":
         WINE = sys.argv.pop(2)
         sys.argv.pop(1)
+        if sys.argv[1] == "--launcher":
+            LAUNCHER = sys.argv.pop(2)
+            sys.argv.pop(1)
     TOOL = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=1)
