@@ -62,6 +62,9 @@ IoError FromWindowsError(DWORD code);
 std::vector<std::string> ArgumentsOf(std::wstring_view commandLine);
 std::vector<std::string> CommandLineArguments();
 
+// Writes the text to the console, in parts that every Windows takes.
+void WriteConsoleInParts(HANDLE console, std::wstring_view text);
+
 // Paths and names are UTF-8 inside the tool, and UTF-16 for the system; an
 // unpaired surrogate, which a Windows name may hold, is kept both ways.
 void AppendUtf8(std::wstring_view wide, std::string& utf8);

@@ -129,18 +129,22 @@ void WriteRendered(std::FILE* stream, const std::string& rendered) {
     }
     std::wstring line(rendered.size() / sizeof(wchar_t), L'\0');
     std::memcpy(&line[0], rendered.data(), line.size() * sizeof(wchar_t));
-    // Windows 7 fails a write of about 64 KB and more: a line holding a long
-    // path goes out in parts, none of which splits a surrogate pair.
-    constexpr DWORD kLongestWrite = 8192;
-    const wchar_t* left = line.data();
-    DWORD leftCount = static_cast<DWORD>(line.size());
-    while (leftCount > 0) {
-        DWORD part = leftCount < kLongestWrite ? leftCount : kLongestWrite;
-        if (part < leftCount && left[part - 1] >= 0xD800 && left[part - 1] < 0xDC00) --part;
+    WriteConsoleInParts(console, line);
+}
+
+// Windows 7 fails a write of about 64 KB and more: a line holding a long path
+// goes out in parts, none of which splits a surrogate pair.
+void WriteConsoleInParts(HANDLE console, std::wstring_view text) {
+    constexpr std::size_t kLongestWrite = 8192;
+    while (!text.empty()) {
+        std::size_t part = text.size() < kLongestWrite ? text.size() : kLongestWrite;
+        if (part < text.size() && text[part - 1] >= 0xD800 && text[part - 1] < 0xDC00) --part;
         DWORD written = 0;
-        if (!Calls().writeConsoleW(console, left, part, &written, nullptr) || written == 0) break;
-        left += written;
-        leftCount -= written;
+        if (!Calls().writeConsoleW(console, text.data(), static_cast<DWORD>(part), &written, nullptr) ||
+            written == 0) {
+            return;
+        }
+        text.remove_prefix(written);
     }
 }
 

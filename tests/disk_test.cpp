@@ -548,6 +548,33 @@ TEST(WindowsConsole, AGroupsLinesReachAFileWithOneWrite) {
     std::filesystem::remove_all(folder);
 }
 
+std::vector<std::wstring> consoleWrites;
+
+// Windows 7 fails a console write of about 64 KB and more.
+BOOL WINAPI ConsoleStandIn(HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
+    if (count > 32767) return FALSE;
+    consoleWrites.emplace_back(static_cast<const wchar_t*>(text), count);
+    *written = count;
+    return TRUE;
+}
+
+// A line with a path of 32,000 characters reaches the console whole, in parts
+// that split no surrogate pair.
+TEST(WindowsConsole, ALongLineReachesTheConsoleInPartsWindows7Takes) {
+    std::wstring line = std::wstring(8191, L'a') + L"\xD83D\xDE00" + std::wstring(32000, L'b') + L"\r\n";
+    systemCalls = platform::Calls();
+    platform::Calls().writeConsoleW = ConsoleStandIn;
+    platform::WriteConsoleInParts(nullptr, line);
+    platform::Calls() = systemCalls;
+    std::wstring joined;
+    for (const std::wstring& part : consoleWrites) {
+        EXPECT_FALSE(part.back() >= 0xD800 && part.back() < 0xDC00);
+        joined += part;
+    }
+    EXPECT_EQ(joined, line);
+    EXPECT_EQ(consoleWrites.size(), 5u);  // 8,191; the pair and 8,190 more; 8,192 twice; the rest
+}
+
 // What the disk says of its space, in the stand-ins.
 struct Disk {
     DWORD sectorsPerCluster = 8;
