@@ -27,7 +27,9 @@ Cold, where the machine allows it (root and a writable
 Then, in each mode, runs over the tree once it is all indexed (the tool,
 and the other build with --before), which only walk it and read the first
 bytes of each index. With --wine and --windows, the Windows build (and
-another with --windows-before) converts the tree under Wine, warm.
+another with --windows-before) and the Windows floor (bench/floor_win32.cpp, the
+same file operations with a flush of each copy and each index) convert the
+tree under Wine, warm; `--modes ""` runs these alone.
 
     python3 bench/run.py build/morvo2tessiva [--work DIR] [--rounds N] [--modes warm,cold]
                          [--before OTHER_BUILD] [--wine WINE --windows TOOL.exe [--windows-before OTHER.exe]]
@@ -320,8 +322,9 @@ def windows_path(path):
 
 
 def measure_wine(wine, windows, source, work, rounds):
-    """Median times, to the end of the sync, of Windows builds on the tree
-    under Wine, warm, alternating; every output is kept to the end."""
+    """Median times, to the end of the sync, of Windows builds and the Windows
+    floor on the tree under Wine, warm, alternating; every output is kept to
+    the end."""
     names = list(windows)
     times = {name: [] for name in names}
     outputs = []
@@ -340,8 +343,10 @@ def measure_wine(wine, windows, source, work, rounds):
 
 
 def report_medians(label, medians):
+    ratios = [f"  ratio tool/{other} {medians['tool'] / medians[other]:.3f}" for other in ("before", "floor")
+              if other in medians]
     print(label + ": " + "  ".join(f"{name} median {seconds:.3f} s" for name, seconds in medians.items()) +
-          (f"  ratio tool/before {medians['tool'] / medians['before']:.3f}" if "before" in medians else ""))
+          "".join(ratios))
     sys.stdout.flush()
 
 
@@ -352,13 +357,22 @@ def build_floor(work):
     return floor
 
 
+def build_windows_floor(work, wine):
+    """The Windows floor (bench/floor_win32.cpp), for the Wine the tool runs under."""
+    floor = os.path.join(work, "floor_win32.exe")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor_win32.cpp")
+    compiler = "x86_64-w64-mingw32-g++-posix" if wine.endswith("64") else "i686-w64-mingw32-g++-posix"
+    subprocess.run([compiler, "-O2", "-std=c++17", "-static", "-o", floor, source], check=True)
+    return floor
+
+
 def main():
     global WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("tool")
     parser.add_argument("--work", default=WORK)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--modes", default="warm,cold")
+    parser.add_argument("--modes", default="warm,cold", help="warm, cold, both, or none (\"\"): the Wine runs alone")
     parser.add_argument("--before", help="another build of the tool, timed in the same rounds")
     parser.add_argument("--wine", help="the Wine loader, to time Windows builds on the tree")
     parser.add_argument("--windows", help="the Windows build of the tool, run under --wine")
@@ -369,7 +383,7 @@ def main():
     programs = {"tool": os.path.abspath(args.tool), "floor": build_floor(args.work)}
     if args.before:
         programs["before"] = os.path.abspath(args.before)
-    modes = args.modes.split(",")
+    modes = [mode for mode in args.modes.split(",") if mode]
     if "cold" in modes and not cold_possible():
         print(f"cold mode needs root and a writable {DROP_CACHES}; measuring warm only")
         modes = [mode for mode in modes if mode != "cold"]
@@ -383,7 +397,7 @@ def main():
         report_medians(f"rerun over the indexed tree, {mode}",
                        measure_rerun(programs, tree, args.work, args.rounds, cold))
     if args.wine and args.windows:
-        windows = {"tool": os.path.abspath(args.windows)}
+        windows = {"tool": os.path.abspath(args.windows), "floor": build_windows_floor(args.work, args.wine)}
         if args.windows_before:
             windows["before"] = os.path.abspath(args.windows_before)
         report_medians("tree under Wine, warm", measure_wine(args.wine, windows, tree, args.work, args.rounds))
