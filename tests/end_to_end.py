@@ -636,15 +636,18 @@ class Failures(ToolCase):
         inner = os.path.join(source, "h", "inner")
         self.assertEqual(run(source, inner), (1, PROMPT, BANNER + sj("TessivaのLogフォルダがMorvoのLogフォルダの中にあります: ") +
                                               f"{native(source)} {native(inner)}\n".encode()))
-        self.assertEqual(run(source, destination)[::2], (0, BANNER + summary(1, 0, 0)))
+        shown = progress(os.path.join(source, "h", "b", "1.dat"))
+        converted = shown + completion(TITLE, "http://h/test/read.cgi/b/1/") + PROMPT
+        self.assertEqual(run(source, destination), (0, converted, BANNER + summary(1, 0, 0)))
         self.assertEqual(files_below(destination), expected)
         shutil.rmtree(os.path.join(destination, "h"))
         for end, passed in (("\\", 0), ("\\\\", 1)):
             line = f'"{native(TOOL)}" "{native(source)}{end}" "{native(destination)}{end}"'
             env = dict(os.environ, **STAMP_ZONE, WINEDEBUG="-all", M2T_COMMAND_LINE=line)
             done = subprocess.run([WINE, LAUNCHER], capture_output=True, env=env, timeout=120)
-            self.assertEqual((done.returncode, console_lines(done.stderr)),
-                             (0, BANNER + summary(1 - passed, passed, 0)), line)
+            self.assertEqual((done.returncode, console_lines(done.stdout), console_lines(done.stderr)),
+                             (0, shown + PROMPT if passed else converted, BANNER + summary(1 - passed, passed, 0)),
+                             line)
             self.assertEqual(files_below(destination), expected)
         self.assertEqual(snapshot(source), before)
 
