@@ -88,8 +88,6 @@ def paths_below(root, written=False):
         paths.append(os.path.join(root, rel))
         if written and kind != "folder":
             paths.append(os.path.join(root, rel + ".m2t-tmp"))
-    if written:
-        paths.append(os.path.join(root, ".m2t-probe.m2t-tmp"))
     return paths
 
 
