@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -40,17 +41,20 @@ platform::FileHandle OpenInput(const std::string& bytes) {
     return file;
 }
 
-// The blocks the reader hands out, as they came.
-std::vector<std::string> ReadBlocks(const std::string& bytes, std::size_t bufferSize) {
+// The blocks the reader hands out, as they came, each marked "+" where the
+// line it ends in goes on in the next; and the buffer's size after them.
+std::vector<std::string> ReadBlocks(const std::string& bytes, std::size_t bufferSize,
+                                    std::size_t* sizeAfter = nullptr) {
     platform::FileHandle file = OpenInput(bytes);
     std::vector<char> buffer(bufferSize);
     TextReader reader(file, buffer);
     std::vector<std::string> blocks;
     char* begin = nullptr;
     char* end = nullptr;
-    while (reader.NextLines(begin, end)) blocks.emplace_back(begin, end);
+    while (reader.NextLines(begin, end)) blocks.push_back(std::string(begin, end) + (reader.EndsInsideLine() ? "+" : ""));
     EXPECT_EQ(reader.error(), platform::IoError::None);
     platform::CloseFile(file);
+    if (sizeAfter != nullptr) *sizeAfter = buffer.size();
     return blocks;
 }
 
@@ -60,24 +64,37 @@ TEST(TextReader, HandsOutWholeLinesUpToControlZ) {
     EXPECT_EQ(ReadBlocks("ab\ncd\x1a" "ef\ngh\n", 4096), (Blocks{"ab\n", "cd"}));
     EXPECT_EQ(ReadBlocks("\x1a" "ab\n", 4096), Blocks{});
     EXPECT_EQ(ReadBlocks("", 4096), Blocks{});
-    // Every block but the last ends with LF; together they are the input.
-    std::string input = "a\r\nbb\n\nccc\r" + std::string(5000, 'x') + "\nz";
-    for (std::size_t size : {1u, 2u, 3u, 7u, 64u}) {
-        Blocks blocks = ReadBlocks(input, size);
+    // A line longer than the buffer comes in pieces, none of which ends
+    // between CR and LF, and its end may come with nothing left of it.
+    EXPECT_EQ(ReadBlocks("abcd\r\ngh\n", 6), (Blocks{"abcd+", "\r\ngh\n"}));
+    EXPECT_EQ(ReadBlocks("ab\nabc\r\r\nxyz", 5), (Blocks{"ab\n", "abc+", "\r\r\n", "xyz"}));
+    EXPECT_EQ(ReadBlocks("abcdefgh", 5), (Blocks{"abcd+", "efgh+", ""}));
+    // Every block but the last ends with LF or inside a line; together they
+    // are the input, and the buffer keeps its size.
+    std::string input = "a\r\nbb\n\nccc\r" + std::string(5000, 'x') + "\r\r\r\nz";
+    for (std::size_t size : {1u, 2u, 3u, 4u, 7u, 64u}) {
+        std::size_t sizeAfter = 0;
+        Blocks blocks = ReadBlocks(input, size, &sizeAfter);
         std::string joined;
         for (std::size_t i = 0; i < blocks.size(); ++i) {
+            bool piece = !blocks[i].empty() && blocks[i].back() == '+';
+            if (piece) blocks[i].pop_back();
             if (i + 1 < blocks.size()) {
-                EXPECT_EQ(blocks[i].back(), '\n') << size;
+                EXPECT_TRUE(piece ? blocks[i].find('\n') == std::string::npos : blocks[i].back() == '\n') << size;
             }
             joined += blocks[i];
         }
         EXPECT_EQ(joined, input) << size;
         EXPECT_EQ(blocks.back(), "z") << size;
+        EXPECT_EQ(sizeAfter, std::max(size, TextReader::kSmallestBuffer)) << size;
     }
 }
 
+}  // namespace
+
+// Also the line filter's model test's.
 // The copy and the summary of a thread whose source holds `bytes`.
-std::string Copy(const std::string& bytes, std::size_t bufferSize, ThreadSummary& summary,
+std::string CopyThroughReader(const std::string& bytes, std::size_t bufferSize, ThreadSummary& summary,
                  bool* brokenTitle = nullptr) {
     platform::FileHandle source = OpenInput(bytes);
     std::string copyPath = TempPath("text_reader_copy");
@@ -95,11 +112,13 @@ std::string Copy(const std::string& bytes, std::size_t bufferSize, ThreadSummary
     return ReadFile(copyPath);
 }
 
+namespace {
+
 TEST(CopyLines, KeepsLinesOfTwoBytesOrMoreWithLfEnds) {
     std::string input = std::string("ab\r\ncd\ne\rf\r\r\n\r\nx\n\n") + std::string("g\0hi\nj\0\nk", 9) + "\r";
     for (std::size_t size : {1u, 2u, 3u, 7u, 4096u}) {
         ThreadSummary summary;
-        EXPECT_EQ(Copy(input, size, summary), "ab\ncd\ne\rf\r\nk\r\n") << size;
+        EXPECT_EQ(CopyThroughReader(input, size, summary), "ab\ncd\ne\rf\r\nk\r\n") << size;
         EXPECT_EQ(summary.postCount, 4) << size;
     }
 }
@@ -109,7 +128,7 @@ TEST(CopyLines, TakesTitleAndLastDateAndTimeAcrossBlocks) {
                         "\r\nn<>m<>2005/06/07 01:02<>x\nn<>m<>2006/01/02(Mon) 03:04:05<>x\n" + std::string(900, 'z');
     for (std::size_t size : {5u, 64u, 4096u}) {
         ThreadSummary summary;
-        Copy(input, size, summary);
+        CopyThroughReader(input, size, summary);
         EXPECT_EQ(summary.title, "the title") << size;
         EXPECT_EQ(summary.postCount, 5) << size;
         EXPECT_EQ(summary.lastPostDate, "2005/06/07") << size;
@@ -121,12 +140,12 @@ TEST(CopyLines, StopsAfterTheFirstLineWhenItsTitleIsTooLong) {
     ThreadSummary summary;
     bool brokenTitle = false;
     std::string first = "\r\nn<>m<>d t<>x<>" + std::string(102, 't');
-    EXPECT_EQ(Copy(first + "\r\nsecond line\n", 16, summary, &brokenTitle), first.substr(2) + "\n");
+    EXPECT_EQ(CopyThroughReader(first + "\r\nsecond line\n", 16, summary, &brokenTitle), first.substr(2) + "\n");
     EXPECT_TRUE(brokenTitle);
     EXPECT_EQ(summary.title, std::string(102, 't'));
 
     ThreadSummary accepted;
-    Copy("a>" + std::string(101, 'u') + "\n", 16, accepted, &brokenTitle);
+    CopyThroughReader("a>" + std::string(101, 'u') + "\n", 16, accepted, &brokenTitle);
     EXPECT_FALSE(brokenTitle);
     EXPECT_EQ(accepted.title, std::string(101, 'u'));
 }

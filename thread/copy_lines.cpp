@@ -1,6 +1,9 @@
 // The copy of one thread's lines. Each block of lines is filtered where it was
 // read and goes out from there: a line is moved only when something before it
 // in the block was dropped, so a block that needs no change is written as read.
+// A line longer than the buffer goes out piece by piece as it is read.
+#include <cstring>
+
 #include "thread/keep_lines.h"
 #include "thread/text_reader.h"
 #include "thread/thread.h"
@@ -18,10 +21,10 @@ void CaptureKeptLines(const char* begin, const char* end, ThreadSummary& summary
         const char* start = lineEnd;
         while (start > begin && start[-1] != '\n') --start;
         PostDateTime post = ReadPostDateTime(std::string_view(start, static_cast<std::size_t>(lineEnd - start)));
-        if (post.hasTime) {
+        if (post.hasTime()) {
             if (!timeTaken) TakeTime(post, summary);
             timeTaken = true;
-            if (post.hasDate) return TakeDate(post, summary);
+            if (post.hasDate()) return TakeDate(post, summary);
         }
         if (start == begin) return;
         lineEnd = start - 1;
@@ -32,10 +35,24 @@ void CaptureKeptLines(const char* begin, const char* end, ThreadSummary& summary
 // long copy's write-back runs beside its line work rather than after it.
 constexpr std::uint64_t kWriteBackStep = 8 << 20;
 
-// A buffer grown for one very long line goes back to its usual size.
-void ShrinkAfterLongLine(std::vector<char>& buffer) {
-    if (buffer.size() > TextReader::kBlockSize) std::vector<char>().swap(buffer);
-}
+// Writes what is kept of a block, setting the disk to write back each
+// kWriteBackStep bytes.
+struct CopyWriter {
+    platform::FileHandle copy;
+    CopyResult& result;
+    std::uint64_t written = 0;
+    std::uint64_t writtenBack = 0;
+
+    void Write(const char* begin, const char* end) {
+        if (begin == end) return;
+        result.writeError = platform::WriteAll(copy, begin, static_cast<std::size_t>(end - begin));
+        written += static_cast<std::uint64_t>(end - begin);
+        if (written - writtenBack >= kWriteBackStep) {
+            platform::StartWriteBack(copy, writtenBack, written - writtenBack);
+            writtenBack = written;
+        }
+    }
+};
 
 }  // namespace
 
@@ -43,22 +60,26 @@ CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, Tra
                      ThreadSummary& summary) {
     TextReader reader(source, buffers.lines);
     CopyResult result;
+    CopyWriter writer{copy, result};
+    LongLine longLine;
     char* begin = nullptr;
     char* end = nullptr;
-    std::uint64_t written = 0;
-    std::uint64_t writtenBack = 0;
     while (!result.brokenTitle && result.writeError == platform::IoError::None && reader.NextLines(begin, end)) {
+        if (longLine.open || reader.EndsInsideLine()) {
+            // A line longer than the buffer: this piece of it runs to the
+            // block's first LF, or through the block.
+            auto* lineFeed = static_cast<char*>(std::memchr(begin, '\n', static_cast<std::size_t>(end - begin)));
+            char* pieceEnd = lineFeed != nullptr ? lineFeed : end;
+            writer.Write(begin, KeepPiece(begin, pieceEnd, lineFeed != nullptr, !reader.EndsInsideLine(), longLine,
+                                          summary, result.brokenTitle));
+            if (lineFeed == nullptr || result.brokenTitle || result.writeError != platform::IoError::None) continue;
+            begin = lineFeed + 1;
+        }
         char* kept = KeepLines(begin, end, summary, result.brokenTitle);
         if (kept == begin) continue;
         if (!result.brokenTitle) CaptureKeptLines(begin, kept, summary);
-        result.writeError = platform::WriteAll(copy, begin, static_cast<std::size_t>(kept - begin));
-        written += static_cast<std::uint64_t>(kept - begin);
-        if (written - writtenBack >= kWriteBackStep) {
-            platform::StartWriteBack(copy, writtenBack, written - writtenBack);
-            writtenBack = written;
-        }
+        writer.Write(begin, kept);
     }
     result.readError = reader.error();
-    ShrinkAfterLongLine(buffers.lines);
     return result;
 }

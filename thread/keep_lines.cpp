@@ -55,3 +55,63 @@ char* KeepLines(char* begin, char* end, ThreadSummary& summary, bool& brokenTitl
     brokenTitle = packer.brokenTitle;
     return packer.out;
 }
+
+namespace {
+
+// The bytes of a long first line go to its title from its last '>' on.
+void TakeTitleBytes(std::string_view bytes, LongLine& line) {
+    std::size_t lastMark = bytes.rfind('>');
+    if (lastMark != std::string_view::npos) {
+        line.marked = true;
+        line.title.clear();
+        bytes.remove_prefix(lastMark + 1);
+    }
+    if (!line.marked) return;
+    line.title.append(bytes.substr(0, kLongTitleKept - line.title.size()));
+}
+
+void StartLongLine(LongLine& line) {
+    line.open = true;
+    line.cut = false;
+    line.marked = false;
+    line.title.clear();
+    line.dateTime = PostDateTime();
+}
+
+}  // namespace
+
+char* KeepPiece(char* begin, char* end, bool endsWithLineFeed, bool endsLine, LongLine& line,
+                ThreadSummary& summary, bool& brokenTitle) {
+    bool starts = !line.open;
+    if (starts) StartLongLine(line);
+    std::size_t size = 0;
+    if (starts || (line.kept && !line.cut)) {
+        size = static_cast<std::size_t>(end - begin);
+        if (endsWithLineFeed && size > 0 && end[-1] == '\r') --size;
+        const void* nul = std::memchr(begin, '\0', size);
+        if (nul != nullptr) {
+            size = static_cast<std::size_t>(static_cast<const char*>(nul) - begin);
+            line.cut = true;
+        }
+    }
+    if (starts) {
+        line.kept = size >= 2;
+        line.first = line.kept && summary.postCount == 0;
+        if (!line.kept) size = 0;
+    }
+    std::string_view kept(begin, size);
+    if (line.first) TakeTitleBytes(kept, line);
+    line.dateTime.Read(kept);
+    if (!endsLine) return begin + size;
+    line.open = false;
+    if (!line.kept) return begin;
+    begin[size] = '\n';
+    ++summary.postCount;
+    if (line.first) {
+        summary.title = line.title;
+        brokenTitle = line.title.size() > kTitleLimit;
+    }
+    if (line.dateTime.hasTime()) TakeTime(line.dateTime, summary);
+    if (line.dateTime.hasDate()) TakeDate(line.dateTime, summary);
+    return begin + size + 1;
+}

@@ -39,14 +39,43 @@ std::string_view StemOf(const std::string& destinationFile);
 std::string IndexFileOf(const std::string& destinationFile);
 bool IsIndexed(const std::string& indexFile);
 
-// What one written line says of its post's date and time, as views into the line.
-// A line whose date field has no space gives neither; one whose date token is
-// not of 8 or 10 bytes gives only the time.
-struct PostDateTime {
-    bool hasTime = false;
-    bool hasDate = false;
-    std::string_view date;
-    std::string_view time;
+// What one written line says of its post's date and time, read as the line's
+// bytes come, in pieces of any size, keeping no more of them than a date and
+// a time. A line whose date field has no space gives neither; one whose date
+// token is not of 8 or 10 bytes gives only the time.
+class PostDateTime {
+public:
+    static constexpr std::size_t kMarkSize = 8;
+
+    // The next bytes of the line.
+    void Read(std::string_view bytes);
+
+    bool hasTime() const { return hasTime_; }
+    bool hasDate() const { return hasDate_; }
+    std::string_view date() const { return std::string_view(date_, hasDate_ ? dateSize_ : 0); }
+    std::string_view time() const { return std::string_view(time_, timeSize_); }
+
+private:
+    static constexpr std::size_t kDateCapacity = 10;
+    static constexpr std::size_t kTimeCapacity = 63;
+    // In the order the line meets them: the third field, between the second
+    // and the third "<>", is the date field.
+    enum class Phase : unsigned char { FirstSeparator, SecondSeparator, DateToken, TimeToken, FieldRest, Done };
+
+    void TakeFieldByte(char byte);
+    Phase EndField();
+
+    Phase phase_ = Phase::FirstSeparator;
+    bool afterLt_ = false;       // the last byte read was a '<' that may begin "<>"
+    bool closingSoFar_ = true;   // the line's first bytes are those of the closing line's mark
+    bool dateHasTab_ = false;
+    bool hasTime_ = false;
+    bool hasDate_ = false;
+    std::size_t markSeen_ = 0;
+    std::size_t dateSize_ = 0;  // counted up to one past the capacity: any longer token is no date
+    std::size_t timeSize_ = 0;
+    char date_[kDateCapacity];
+    char time_[kTimeCapacity];
 };
 PostDateTime ReadPostDateTime(std::string_view line);
 void TakeDate(const PostDateTime& post, ThreadSummary& summary);
