@@ -24,13 +24,12 @@ struct LongLine {
     bool kept = false;   // it has two bytes or more before its first NUL
     bool cut = false;    // its first NUL has come: nothing after it is kept
     bool first = false;  // it is the thread's first post, which gives the title
-    bool marked = false; // a '>' has come, after which the title is
+    bool marked = false;  // a '>' has come: the title is what follows the last one
     std::string title;   // after its last '>' so far, no more than kLongTitleKept bytes
     PostDateTime dateTime;
 };
-// The most of a long first line's title that is kept. Only a broken title is
-// shown whole, and a title from a line that fits the reader's buffer is never
-// longer.
+// The most of a long first line's title that is kept, and shown when it is
+// broken; a title from a line that fits the reader's buffer is never longer.
 constexpr std::size_t kLongTitleKept = TextReader::kBlockSize;
 
 // Filters [begin, end), the next piece of a long line (the first has two
