@@ -467,8 +467,8 @@ class FullDisk(unittest.TestCase):
 
 class ChangingSource(unittest.TestCase):
     def convert_changing(self, change):
-        """Stops the tool at the first read of a thread, once it has the
-        thread open; changes the thread, and lets the tool go on. The thread
+        """Stops the tool at the first read of a thread, once that read is
+        done; changes the thread, and lets the tool go on. The thread
         must fail and get no index, and one more run converts it whole."""
         with tempfile.TemporaryDirectory() as work:
             source = os.path.join(work, "morvo")
@@ -481,7 +481,7 @@ class ChangingSource(unittest.TestCase):
             tracer = subprocess.Popen(["strace", "-o", "/dev/null", f"--inject=read:signal=STOP:when={when}", e2e.TOOL,
                                        source, destination], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, env=TRACED_ENV)
-            tool = holding_open(tracer, thread)
+            tool = stopped_after_reading(tracer, thread)
             change(thread)
             while tracer.poll() is None:  # the tool may not have stopped yet: SIGCONT until it ends
                 os.kill(tool, signal.SIGCONT)
@@ -516,21 +516,33 @@ class ChangingSource(unittest.TestCase):
         self.assertIn(b"<>LONG\n", self.convert_changing(rewrite))
 
 
-def holding_open(tracer, path):
-    """The traced tool's process id, once it has the file open."""
+def stopped_after_reading(tracer, path):
+    """The traced tool's process id, once it has read from the file. Having
+    the file open is not enough: under load the change could then come before
+    the tool's first look at the file. The stop is sent on entering the read,
+    so once the file's offset has moved the tool runs no more of its own code
+    until it is continued."""
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
         for task in os.listdir(f"/proc/{tracer.pid}/task"):
             with open(f"/proc/{tracer.pid}/task/{task}/children") as f:
                 for child in f.read().split():
-                    try:
-                        opened = [os.readlink(f"/proc/{child}/fd/{fd}") for fd in os.listdir(f"/proc/{child}/fd")]
-                    except OSError:
-                        continue
-                    if path in opened:
+                    if read_from(child, path):
                         return int(child)
         time.sleep(0.01)
-    raise AssertionError("the tool never opened " + path)
+    raise AssertionError("the tool never read from " + path)
+
+
+def read_from(process, path):
+    try:
+        for fd in os.listdir(f"/proc/{process}/fd"):
+            if os.readlink(f"/proc/{process}/fd/{fd}") == path:
+                with open(f"/proc/{process}/fdinfo/{fd}") as info:
+                    if int(info.readline().split()[1]) > 0:
+                        return True
+    except OSError:
+        pass
+    return False
 
 
 class Groups(unittest.TestCase):
