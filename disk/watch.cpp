@@ -1,5 +1,6 @@
 // The watch over the disks of the two folders a run was given.
 #include "disk/disk.h"
+#include "disk/written_file.h"
 
 #include <cstdint>
 
@@ -16,58 +17,28 @@ struct Watched {
     Verdict destination = Verdict::GoesOn;
 } watched;
 
-// The file that asks a disk without unnamed files whether it takes a new one
-// is named ".m2t-probe-PROCESS-COUNT.m2t-tmp": each probe has a name of its
-// own, since Windows keeps the name of a file deleted on closing until every
-// handle to it is closed, and a virus scanner may still hold an earlier one.
-constexpr char kProbePrefix[] = ".m2t-probe";
-constexpr char kProbeSuffix[] = ".m2t-tmp";
-
-std::string InFolder(const std::string& folder, const std::string& name) {
-    bool ended = !folder.empty() && folder.back() == platform::kSeparator;
-    return ended ? folder + name : folder + platform::kSeparator + name;
-}
-
+// The probe that asks a disk whether it takes a new file is the temporary
+// file of ".m2t-probe-PROCESS-COUNT": each probe has a name of its own, since
+// a virus scanner may still hold an earlier one open, and Windows keeps the
+// name of a file deleted while another handle is open on it.
 std::string ProbeName(const std::string& folder) {
     static std::uint32_t probes = 0;
-    return InFolder(folder, kProbePrefix) + "-" + std::to_string(platform::ProcessId()) + "-" +
-           std::to_string(++probes) + kProbeSuffix;
+    return platform::InFolder(folder, ".m2t-probe-") + std::to_string(platform::ProcessId()) + "-" +
+           std::to_string(++probes);
 }
 
-bool IsProbeName(const std::string& name) {
-    std::size_t prefix = sizeof kProbePrefix - 1;
-    std::size_t suffix = sizeof kProbeSuffix - 1;
-    return name.size() >= prefix + suffix && name.compare(0, prefix, kProbePrefix) == 0 &&
-           name.compare(name.size() - suffix, suffix, kProbeSuffix) == 0;
-}
-
-// A probe that a kill left between its making and its removal is removed by
-// the next run.
-void RemoveLeftProbes(const std::string& folder) {
-    platform::DirectorySearch search;
-    platform::DirectoryEntry entry;
-    if (!platform::StartSearch(folder, search)) return;
-    while (platform::NextEntry(search, entry)) {
-        if (!entry.isFolder && IsProbeName(entry.name)) platform::RemoveFile(InFolder(folder, entry.name));
-    }
-    platform::CloseSearch(search);
-}
-
-// Whether the folder takes a new file, found by making one that leaves
-// nothing behind. Its flush reaches the disk itself, which a disk gone whose
-// folders the system still holds in memory cannot answer.
+// Whether the folder takes a new file, found by creating one, flushing it
+// and removing it. The flush reaches the disk itself, which a disk that went
+// away cannot answer even where the system still holds its folders in memory.
 IoError TakesNewFile(const std::string& folder) {
-    std::string probe = ProbeName(folder);
-    platform::FileHandle file;
-    IoError error = IoError::None;
-    bool named = !platform::CreateUnnamedFile(probe, file, error);
-    if (named) error = platform::CreateScratchFile(probe, file);
+    WrittenFile probe;
+    IoError error = CreateWritten(ProbeName(folder), Where::Beside, probe);
     if (error != IoError::None) return error;
-    error = platform::FlushFile(file);
-    platform::CloseFile(file);
-    // Where the system deleted it on closing, there is nothing left to remove.
-    IoError removed = named ? platform::RemoveFile(probe) : IoError::None;
-    return error == IoError::None && removed != IoError::NotFound ? removed : error;
+    error = platform::FlushFile(probe.file);
+    IoError closed = platform::CloseFile(probe.file);
+    IoError removed = platform::RemoveFile(probe.WrittenName());
+    if (error == IoError::None) error = closed;
+    return error == IoError::None ? removed : error;
 }
 
 // A name too long for the probe beside the root says nothing of the disk.
@@ -102,7 +73,7 @@ bool MayBeTheDisk(IoError error) {
 
 IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot) {
     watched = Watched{sourceRoot, destinationRoot};
-    RemoveLeftProbes(destinationRoot);
+    RemoveLeftovers(destinationRoot);
     IoError probe = TakesNewFile(destinationRoot);
     return TakesFiles(probe) || probe == IoError::DiskFull ? IoError::None : probe;
 }

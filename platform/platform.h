@@ -12,6 +12,13 @@ namespace platform {
 // The path separator of this platform.
 extern const char kSeparator;
 
+// The path of a name in a folder; a folder given with a separator at its end
+// ("D:\\Log\\") gets no second one.
+inline std::string InFolder(const std::string& folder, const std::string& name) {
+    bool ended = !folder.empty() && folder.back() == kSeparator;
+    return ended ? folder + name : folder + kSeparator + name;
+}
+
 // Why an operation failed, in the few classes the console messages tell apart.
 enum class IoError : std::uint32_t {
     None,
@@ -116,10 +123,6 @@ IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_
 // removed first; with Refuse, the call fails with AlreadyExists instead.
 enum class IfPresent { Replace, Refuse };
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file);
-// Creates a file that did not exist, only to see that the folder takes one:
-// where the platform can, the system deletes it when it is closed, even when
-// the tool is killed meanwhile; elsewhere the caller removes it.
-IoError CreateScratchFile(const std::string& path, FileHandle& file);
 IoError WriteAll(FileHandle file, const char* data, std::size_t size);
 // How many files the system lets the tool hold open at once; SIZE_MAX where
 // it sets no limit the tool could meet.
@@ -146,15 +149,6 @@ IoError FlushFile(FileHandle file);
 // names after a power cut.
 IoError SyncFolder(const std::string& folder);
 IoError CloseFile(FileHandle& file);
-// Creates a file without a name in the folder of `path`, where the platform
-// and the file system have such files: it vanishes with its handle unless
-// NameUnnamedFile names it. False where they have none, and the caller writes
-// under a temporary name instead; true when it was tried, with `error`
-// telling how it went.
-bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error);
-// Gives a file from CreateUnnamedFile its name; AlreadyExists when something
-// is at the path, which is left as it is.
-IoError NameUnnamedFile(FileHandle file, const std::string& path);
 // Moves a file into place, replacing the directory entry of that name. The
 // move outlasts a power cut once SyncFolder of the folder it went into returns.
 IoError ReplaceFile(const std::string& from, const std::string& to);

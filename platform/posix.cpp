@@ -127,17 +127,6 @@ bool DiskSpace(const std::string& folder, std::uint64_t& freeBytes, std::uint64_
     return true;
 }
 
-namespace {
-
-#ifdef O_TMPFILE
-// A file system without unnamed files says so in one of these ways.
-bool NoUnnamedFiles(int cause) {
-    return cause == EOPNOTSUPP || cause == EISDIR || cause == EINVAL;
-}
-#endif
-
-}  // namespace
-
 bool IsFolder(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -219,11 +208,6 @@ IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& 
     if (descriptor < 0) return FromErrno(errno);
     file.value = descriptor;
     return IoError::None;
-}
-
-// POSIX has no file that is deleted when closed; the caller removes it.
-IoError CreateScratchFile(const std::string& path, FileHandle& file) {
-    return CreateNewFile(path, IfPresent::Refuse, file);
 }
 
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
@@ -345,31 +329,6 @@ IoError CloseFile(FileHandle& file) {
     int result = close(static_cast<int>(file.value));
     file.value = -1;
     return result == 0 ? IoError::None : FromErrno(errno);
-}
-
-// An O_TMPFILE file has no name until linkat gives it one; /proc names the
-// open file for linkat.
-bool CreateUnnamedFile(const std::string& path, FileHandle& file, IoError& error) {
-#ifdef O_TMPFILE
-    std::size_t lastSeparator = path.rfind('/');
-    std::string folder = lastSeparator == std::string::npos ? "." : path.substr(0, lastSeparator ? lastSeparator : 1);
-    int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    int cause = errno;
-    error = descriptor < 0 ? FromErrno(cause) : IoError::None;
-    if (descriptor >= 0) file.value = descriptor;
-    return descriptor >= 0 || !NoUnnamedFiles(cause);
-#else
-    (void)path;
-    (void)file;
-    (void)error;
-    return false;
-#endif
-}
-
-IoError NameUnnamedFile(FileHandle file, const std::string& path) {
-    std::string opened = "/proc/self/fd/" + std::to_string(file.value);
-    return linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? IoError::None
-                                                                                           : FromErrno(errno);
 }
 
 IoError ReplaceFile(const std::string& from, const std::string& to) {

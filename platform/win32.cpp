@@ -470,16 +470,6 @@ IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& 
     return Created(handle, file);
 }
 
-// Deleted when its handle closes, which the system does also for a tool
-// killed meanwhile; a volume whose disk went away refuses it at once.
-IoError CreateScratchFile(const std::string& path, FileHandle& file) {
-    constexpr DWORD kScratch = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE;
-    std::wstring wide;
-    IoError error = SystemPath(path, wide);
-    if (error != IoError::None) return error;
-    return Created(Calls().createFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kScratch, nullptr), file);
-}
-
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     while (size > 0) {
         DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -635,15 +625,6 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
     error = FromLastError();
     if (error == IoError::AccessDenied && MadeWritable(target)) error = move() ? IoError::None : FromLastError();
     return error == IoError::AccessDenied && HeldOpen(target) ? IoError::InUse : error;
-}
-
-// Windows has no file without a name; the caller writes under a temporary one.
-bool CreateUnnamedFile(const std::string&, FileHandle&, IoError&) {
-    return false;
-}
-
-IoError NameUnnamedFile(FileHandle, const std::string&) {
-    return IoError::Other;
 }
 
 IoError RemoveFile(const std::string& path) {

@@ -31,6 +31,10 @@ DESTINATION_GONE = e2e.sj("TessivaのLogフォルダのディスクに書き込�
 SOURCE_GONE = e2e.sj("MorvoのLogフォルダのディスクを読めなくなったため、ここで止めました。"
                      "ディスクが使えるようになってからもう一度実行すれば、残りを移行します\n")
 FAILED = e2e.sj("移行しませんでした")
+# The tool names its probe files after its process number. Run in a PID
+# namespace of its own, with strace the only process before it, the tool gets
+# the same number every time, so -P can be given the probes' paths.
+OWN_PIDS = ["unshare", "--pid", "--fork"] + ([] if os.geteuid() == 0 else ["--user", "--map-root-user"])
 
 
 def build_source(source):
@@ -56,8 +60,8 @@ def prepare_destination(destination):
         e2e.write(os.path.join(destination, rel), data)
 
 
-def strace(options, source, destination, log="/dev/null"):
-    command = ["strace", "-o", log, *options, e2e.TOOL, source, destination]
+def strace(options, source, destination, log="/dev/null", own_pids=False):
+    command = [*(OWN_PIDS if own_pids else []), "strace", "-o", log, *options, e2e.TOOL, source, destination]
     return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
 
 
@@ -82,13 +86,27 @@ def traced_calls(source, destination, calls, options=()):
 
 def paths_below(root, written=False):
     """The root and every path below it; with `written`, also the temporary
-    names the tool may write there."""
+    names the tool may write there, its first probes' included."""
     paths = [root]
     for rel, kind in e2e.snapshot(root).items():
         paths.append(os.path.join(root, rel))
         if written and kind != "folder":
             paths.append(os.path.join(root, rel + ".m2t-tmp"))
+    if written:
+        paths += [os.path.join(root, f".m2t-probe-{probe_process()}-{count}.m2t-tmp") for count in range(1, 5)]
     return paths
+
+
+def probe_process():
+    """The process number in the tool's probe names, in its PID namespace."""
+    with tempfile.TemporaryDirectory() as work:
+        for folder in ("morvo", "tessiva"):
+            os.makedirs(os.path.join(work, folder))
+        log = os.path.join(work, "trace")
+        subprocess.run([*OWN_PIDS, "strace", "-o", log, "-e", "trace=openat", e2e.TOOL, os.path.join(work, "morvo"),
+                        os.path.join(work, "tessiva")], stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60, check=True)
+        with open(log) as trace:
+            return re.search(r"\.m2t-probe-(\d+)-", trace.read()).group(1)
 
 
 def calls_on(paths, source, destination):
@@ -96,7 +114,7 @@ def calls_on(paths, source, destination):
     the paths or work on a file open there (strace -P)."""
     prepare_destination(destination)
     log = destination + ".trace"
-    subprocess.run(["strace", "-o", log, *("-P" + path for path in paths), e2e.TOOL, source, destination],
+    subprocess.run([*OWN_PIDS, "strace", "-o", log, *("-P" + path for path in paths), e2e.TOOL, source, destination],
                    stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
     with open(log) as trace:
         calls = [match.group(1) for match in map(re.compile(r"(\w+)\(").match, trace) if match]
@@ -238,14 +256,13 @@ class InjectedFailures(unittest.TestCase):
         self.assertIn(("fdatasync", self.destination), {(call, os.path.dirname(path)) for call, path, _, _ in points})
         prepare_destination(self.destination)
         log = self.destination + ".trace"
-        subprocess.run(["strace", "-o", log, "-P" + self.destination, "-e", "trace=openat", e2e.TOOL, self.source,
-                        self.destination], stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
+        subprocess.run(["strace", "-o", log, "-e", "trace=openat", e2e.TOOL, self.source, self.destination],
+                       stdin=subprocess.DEVNULL, capture_output=True, env=TRACED_ENV, timeout=60)
         with open(log) as trace:
-            when = 1 + [line.startswith("openat(") and "O_TMPFILE" in line for line in trace].index(True)
+            when = 1 + [line.startswith("openat(") and ".m2t-probe-" in line for line in trace].index(True)
         os.remove(log)
         prepare_destination(self.destination)
-        done = strace(["-P" + self.destination, f"--inject=openat:error=ENOSPC:when={when}"], self.source,
-                      self.destination)
+        done = strace([f"--inject=openat:error=ENOSPC:when={when}"], self.source, self.destination)
         self.assertEqual(done.returncode, 0, done.stderr.decode("cp932", "replace"))
         self.assertEqual(e2e.files_below(self.destination), self.reference)
 
@@ -266,21 +283,23 @@ class InjectedFailures(unittest.TestCase):
         paths = paths_below(self.destination, written=True)
         calls = calls_on(paths, self.source, self.destination)
         points = first_of_each(calls, "mkdir")
-        self.assertTrue({"mkdir", "openat", "write", "syncfs", "rename", "linkat"} <= {calls[at] for at in points})
+        self.assertTrue({"mkdir", "openat", "write", "syncfs", "rename"} <= {calls[at] for at in points})
         for error in ("ENOTCONN", "EROFS", "EIO"):
             for start in points:
                 context = f"{error} on the destination from {calls[start]} #{calls[:start].count(calls[start]) + 1}: "
                 prepare_destination(self.destination)
-                done = strace(failing_from(paths, calls, start, error), self.source, self.destination)
+                done = strace(failing_from(paths, calls, start, error), self.source, self.destination, own_pids=True)
                 self.check_stopped_by_a_disk_gone(done, DESTINATION_GONE, context)
         # Gone at the group's flush: the first copy whose own flush fails
-        # finds it, and no other file is flushed, each of which could take
-        # long on a dropped share.
+        # finds it (the probe then asks the disk), and no other file is
+        # flushed, each of which could take long on a dropped share.
         log = self.destination + ".trace"
         prepare_destination(self.destination)
-        strace(failing_from(paths, calls, calls.index("syncfs"), "ENOTCONN"), self.source, self.destination, log)
+        strace(["-y", *failing_from(paths, calls, calls.index("syncfs"), "ENOTCONN")], self.source, self.destination,
+               log, own_pids=True)
         with open(log) as trace:
-            self.assertEqual(sum(line.startswith("fdatasync(") for line in trace), 1)
+            flushed = [line for line in trace if line.startswith("fdatasync(") and ".m2t-probe-" not in line]
+        self.assertEqual(len(flushed), 1, flushed)
         os.remove(log)
         print(f"\ndestination gone at: {len(points)} points", file=sys.stderr)
 
@@ -406,7 +425,7 @@ class FullDisk(unittest.TestCase):
         # of that thread, and no thread after the group is met.
         failing = 99
         for options in (WITHOUT_SYNCFS + [f"--inject=fdatasync:error=ENOSPC:when={2 * failing + 2}"],
-                        [f"--inject=linkat:error=ENOSPC:when={failing + 1}"]):
+                        [f"--inject=rename:error=ENOSPC:when={failing + 1}"]):
             os.makedirs(self.destination)
             done = strace(options, self.source, self.destination)
             self.assertEqual(done.returncode, 1)

@@ -287,7 +287,7 @@ struct PathAnswers {
     DWORD finalPathFails = 0;    // the code of a failing GetFinalPathNameByHandleW
     bool openedPathToo = false;  // FILE_NAME_OPENED fails too
     std::wstring closed;  // a path that does not open, in any letter case
-    std::set<std::wstring> deletedOnClose;
+    std::set<std::wstring> probes;  // each probe's name stays held, as by a scanner, once it is removed
     enum { System, NoIdInfoIndexZero, IdInfoHighHalf } identity = System;
     std::vector<std::wstring> opened;
 };
@@ -304,8 +304,9 @@ HANDLE WINAPI OpenStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
                           DWORD flags, HANDLE model) {
     std::wstring name(path);
     pathAnswers->opened.push_back(name);
-    // A file deleted on closing keeps its name while a scanner holds it.
-    bool pending = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 && !pathAnswers->deletedOnClose.insert(name).second;
+    // A file removed keeps its name while a scanner holds it open.
+    bool probe = name.find(L".m2t-probe-") != std::wstring::npos;
+    bool pending = probe && how == CREATE_NEW && !pathAnswers->probes.insert(name).second;
     bool unprefixedLong = name.size() >= MAX_PATH && name.compare(0, 4, L"\\\\?\\") != 0;
     bool closed = !pathAnswers->closed.empty() && lstrcmpiW(path, pathAnswers->closed.c_str()) == 0;
     if (closed || pending || unprefixedLong) {
@@ -410,7 +411,7 @@ TEST_F(WindowsFolders, EachProbeHasANameOfItsOwn) {
     ASSERT_EQ(disk::Watch(root + "\\morvo", root + "\\tessiva"), IoError::None);
     EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
     EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
-    EXPECT_EQ(answers.deletedOnClose.size(), 3u);
+    EXPECT_EQ(answers.probes.size(), 3u);
 }
 
 // Every path reaches the system with the prefix that takes it past MAX_PATH,

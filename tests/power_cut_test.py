@@ -231,7 +231,6 @@ class PowerCut(unittest.TestCase):
     def test_cut_after_a_kill_at_every_changing_call(self):
         if e2e.WINE is not None:
             self.skipTest("strace stops the POSIX program only")
-        # O_TMPFILE does not work on FUSE, so the index takes a temporary name here.
         traced = crash_test.traced_calls(self.source, self.fresh_destination(), crash_test.CHANGING_CALLS)
         points = list(crash_test.numbered(traced))
         for call, when, _ in points:
@@ -245,9 +244,8 @@ class PowerCut(unittest.TestCase):
         print(f"\ncuts: {len(points)}", file=sys.stderr)
 
     def test_a_failed_thread_leaves_no_temporary_index(self):
-        # FUSE has no unnamed files: each index record is written under its
-        # temporary name, which a thread that fails at its write or its flush
-        # must not leave behind.
+        # Each index record is written under its temporary name, which a
+        # thread that fails at its write or its flush must not leave behind.
         if e2e.WINE is not None:
             self.skipTest("strace fails calls of the POSIX program only")
         traced = crash_test.traced_calls(self.source, self.fresh_destination(), ["write", "fdatasync", "syncfs"])

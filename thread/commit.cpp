@@ -51,7 +51,7 @@ void NoteFailures(std::vector<Outcome>& outcomes) {
 void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
     std::vector<platform::FileHandle> files;
     for (const PendingThread& thread : threads) {
-        files.push_back(thread.copy);
+        files.push_back(thread.copy.file);
         files.push_back(thread.index.file);
     }
     std::vector<IoError> errors;
@@ -68,17 +68,16 @@ void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>&
 std::vector<std::string> PlaceCopies(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
     std::vector<std::string> foldersMovedInto;
     for (std::size_t i = 0; i < threads.size(); ++i) {
-        PendingThread& thread = threads[i];
+        disk::WrittenFile& copy = threads[i].copy;
         Outcome& outcome = outcomes[i];
-        IoError closeError = platform::CloseFile(thread.copy);
-        if (!outcome.Failed()) outcome.copyError = closeError;
-        if (!outcome.Failed() && thread.replacesOld) {
-            outcome.copyError = platform::ReplaceFile(WrittenFileOf(thread), thread.destinationFile);
-            std::string folder = FolderOf(thread.destinationFile);
-            bool listed = std::find(foldersMovedInto.begin(), foldersMovedInto.end(), folder) != foldersMovedInto.end();
-            if (!outcome.Failed() && !listed) foldersMovedInto.push_back(folder);
+        if (outcome.Failed()) {
+            disk::RollBack(copy);
+            continue;
         }
-        if (outcome.Failed()) platform::RemoveFile(WrittenFileOf(thread));
+        outcome.copyError = disk::Commit(copy);
+        std::string folder = FolderOf(copy.place);
+        bool listed = std::find(foldersMovedInto.begin(), foldersMovedInto.end(), folder) != foldersMovedInto.end();
+        if (!outcome.Failed() && !copy.atPlace && !listed) foldersMovedInto.push_back(folder);
     }
     return foldersMovedInto;
 }
@@ -92,11 +91,11 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
         IoError error = platform::SyncFolder(folder);
         if (error == IoError::None) continue;
         for (std::size_t i = 0; i < threads.size(); ++i) {
-            const PendingThread& thread = threads[i];
-            bool moved = thread.replacesOld && !outcomes[i].Failed();
-            if (!moved || FolderOf(thread.destinationFile) != folder) continue;
+            const disk::WrittenFile& copy = threads[i].copy;
+            bool moved = !copy.atPlace && !outcomes[i].Failed();
+            if (!moved || FolderOf(copy.place) != folder) continue;
             outcomes[i].copyError = error;
-            platform::RemoveFile(thread.destinationFile);
+            platform::RemoveFile(copy.place);
         }
     }
 }
@@ -106,24 +105,23 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
 // finds the destination's disk gone leaves the rest alone.
 void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
     for (std::size_t i = 0; i < threads.size() && !DestinationGone(); ++i) {
-        std::string indexFile = IndexFileOf(threads[i].destinationFile);
         if (outcomes[i].Failed()) {
-            DiscardIndexFile(indexFile, threads[i].index);
+            disk::RollBack(threads[i].index);
             continue;
         }
-        outcomes[i].indexError = NameIndexFile(indexFile, threads[i].index);
+        outcomes[i].indexError = disk::Commit(threads[i].index);
         outcomes[i].named = outcomes[i].indexError == IoError::None;
         if (outcomes[i].named) continue;
         NoteFailures(outcomes);
         // No index will stand for the copy: nothing of the thread is left.
-        if (!DestinationGone()) platform::RemoveFile(threads[i].destinationFile);
+        if (!DestinationGone()) platform::RemoveFile(threads[i].copy.place);
     }
 }
 
 // Closes what a thread still holds open, and asks nothing more of the disk.
 void LeaveAlone(PendingThread& thread) {
-    platform::CloseFile(thread.copy);
-    platform::CloseFile(thread.index.file);
+    disk::Abandon(thread.copy);
+    disk::Abandon(thread.index);
 }
 
 // Reports each thread of the group in its place, last thread first, so that
@@ -138,10 +136,10 @@ void ReportThreads(std::vector<PendingThread>& threads, const std::vector<Outcom
         }
         if (outcome.copyError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kCopyUnwritable,
-                            thread.destinationFile, CauseText(outcome.copyError), tally);
+                            thread.copy.place, CauseText(outcome.copyError), tally);
         } else if (outcome.indexError != IoError::None) {
             ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
-                            IndexFileOf(thread.destinationFile), CauseText(outcome.indexError), tally);
+                            thread.index.place, CauseText(outcome.indexError), tally);
         } else {
             HoldPreparedLineAt(thread.linePosition, thread.completion);
             ++tally.migrated;

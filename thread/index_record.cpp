@@ -90,40 +90,11 @@ std::string FormatIndexRecord(const ThreadSummary& summary) {
 
 using platform::IoError;
 
-IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary, WrittenIndex& index) {
+IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary, disk::WrittenFile& index) {
+    IoError error = disk::CreateWritten(indexFile, disk::Where::Beside, index);
+    if (error != IoError::None) return error;
     std::string record = FormatIndexRecord(summary);
-    IoError error = IoError::None;
-    index.unnamed = platform::CreateUnnamedFile(indexFile, index.file, error);
-    if (!index.unnamed) {
-        error = platform::CreateNewFile(indexFile + kTemporarySuffix, platform::IfPresent::Replace, index.file);
-    }
-    if (error == IoError::None) error = platform::WriteAll(index.file, record.data(), record.size());
-    if (error != IoError::None) DiscardIndexFile(indexFile, index);
+    error = platform::WriteAll(index.file, record.data(), record.size());
+    if (error != IoError::None) disk::RollBack(index);
     return error;
-}
-
-IoError NameIndexFile(const std::string& indexFile, WrittenIndex& index) {
-    std::string temporary = indexFile + kTemporarySuffix;
-    IoError error = IoError::None;
-    if (index.unnamed) {
-        error = platform::NameUnnamedFile(index.file, indexFile);
-        if (error == IoError::AlreadyExists) {
-            // What is there counts as no index: the record replaces it under its temporary name.
-            platform::RemoveFile(temporary);
-            error = platform::NameUnnamedFile(index.file, temporary);
-            if (error == IoError::None) error = platform::ReplaceFile(temporary, indexFile);
-            if (error != IoError::None) platform::RemoveFile(temporary);
-        }
-        platform::CloseFile(index.file);
-        return error;
-    }
-    error = platform::CloseFile(index.file);
-    if (error == IoError::None) error = platform::ReplaceFile(temporary, indexFile);
-    if (error != IoError::None) platform::RemoveFile(temporary);
-    return error;
-}
-
-void DiscardIndexFile(const std::string& indexFile, WrittenIndex& index) {
-    platform::CloseFile(index.file);
-    if (!index.unnamed) platform::RemoveFile(indexFile + kTemporarySuffix);
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/written_file.h"
 #include "platform/platform.h"
 #include "run/lines.h"
 #include "run/run.h"
@@ -87,21 +88,11 @@ void CaptureDateTime(std::string_view line, ThreadSummary& summary);
 std::string MakeModificationStamp(const std::string& lastPostDate, const std::string& lastPostTime);
 // The bytes of an index file.
 std::string FormatIndexRecord(const ThreadSummary& summary);
-// An index record written and not yet named, still open so that the group's
-// flush can reach it: unnamed where the platform can, else under its
-// temporary name beside the index file.
-struct WrittenIndex {
-    platform::FileHandle file;
-    bool unnamed = false;
-};
-// Writes the index record; nothing of it is left when this fails.
+// Writes the index record under its temporary name, and leaves it open so
+// that the group's flush can reach it; nothing of it is left when this fails.
+// Its commit replaces what is at its place, which counts as no index.
 platform::IoError WriteIndexRecord(const std::string& indexFile, const ThreadSummary& summary,
-                                   WrittenIndex& index);
-// Closes the written record and gives it its name, replacing what is there
-// (something that counts as no index); nothing of it is left when this fails.
-platform::IoError NameIndexFile(const std::string& indexFile, WrittenIndex& index);
-// Closes a written record that will not be named, and leaves nothing of it.
-void DiscardIndexFile(const std::string& indexFile, WrittenIndex& index);
+                                   disk::WrittenFile& index);
 
 // The line buffer of a run, made once and used for every thread, so a thread
 // costs no allocation.
@@ -126,11 +117,9 @@ CopyResult CopyLines(platform::FileHandle source, platform::FileHandle copy, Tra
 // A thread whose copy and index record are written, waiting in its group for
 // the flush that lets them be named.
 struct PendingThread {
-    platform::FileHandle copy;  // still open, for the flush
-    WrittenIndex index;
-    std::string destinationFile;
-    std::size_t stemHash;  // of StemOf(destinationFile), to find another thread with its index quickly
-    bool replacesOld;      // written under the temporary name, to be moved over what is there
+    disk::WrittenFile copy;  // still open, for the flush; its place is the thread's destination file
+    disk::WrittenFile index;
+    std::size_t stemHash;  // of StemOf(copy.place), to find another thread with its index quickly
     PreparedLine completion;  // shown once it is committed
     std::size_t linePosition;     // where its completion or failure line goes among the held lines
     std::size_t failurePosition;  // where its failure goes among the run's failures
@@ -167,10 +156,3 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
                             const std::string& destinationRoot, TransferBuffers& buffers, ThreadGroup& group,
                             RunTally& tally);
 
-// Suffix of the files written before they are moved into place.
-inline constexpr char kTemporarySuffix[] = ".m2t-tmp";
-// The name a copy is written under: its place, or the temporary name beside
-// it when it replaces an older file.
-inline std::string WrittenFileOf(const PendingThread& thread) {
-    return thread.replacesOld ? thread.destinationFile + kTemporarySuffix : thread.destinationFile;
-}

@@ -14,12 +14,6 @@ using platform::IoError;
 
 namespace {
 
-// The copy being written: its file and the name it is written under.
-struct Copy {
-    platform::FileHandle file;
-    std::string writtenFile;
-};
-
 // A full destination, or a disk gone, also stops the walk once the thread is
 // reported: every later thread would fail the same way.
 void ReportThreadFailure(disk::Side side, const char* message, const std::string& path, IoError error,
@@ -40,20 +34,15 @@ std::size_t StemHash(std::string_view stem) {
     return std::hash<std::string_view>()(stem);
 }
 
-void DropCopy(Copy& copy) {
-    platform::CloseFile(copy.file);
-    platform::RemoveFile(copy.writtenFile);
-}
-
 // Creates the file the copy is written to. With nothing at its place, that is
 // the place itself: until its index exists, a later run takes the copy for
 // unfinished and writes it again. Whatever is there already (a stale copy, a
 // planted link) is replaced only by a complete copy moved over it, so a link
 // is replaced, not written through.
 // The identities are asked only then: most copies are new.
-bool StartCopy(const std::string& destinationFile, platform::FileHandle source, Copy& copy, RunTally& tally) {
-    copy.writtenFile = destinationFile;
-    IoError error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Refuse, copy.file);
+bool StartCopy(const std::string& destinationFile, platform::FileHandle source, disk::WrittenFile& copy,
+               RunTally& tally) {
+    IoError error = disk::CreateWritten(destinationFile, disk::Where::AtPlace, copy);
     if (error == IoError::AlreadyExists) {
         platform::FileIdentity sourceIdentity;
         platform::FileIdentity destinationIdentity;
@@ -62,8 +51,7 @@ bool StartCopy(const std::string& destinationFile, platform::FileHandle source, 
             ReportFailure(FailedItem::Thread, text::kSameFile, destinationFile, "", tally);
             return false;
         }
-        copy.writtenFile = destinationFile + kTemporarySuffix;
-        error = platform::CreateNewFile(copy.writtenFile, platform::IfPresent::Replace, copy.file);
+        error = disk::CreateWritten(destinationFile, disk::Where::Beside, copy);
     }
     if (error != IoError::None) {
         ReportThreadFailure(disk::Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
@@ -75,31 +63,31 @@ bool StartCopy(const std::string& destinationFile, platform::FileHandle source, 
 // Closes a copy that no index will stand for (a broken title's, or one whose
 // write failed) and puts it in its place; with any failure it is reported
 // and nothing of it is left.
-void CloseUnindexedCopy(const std::string& destinationFile, IoError writeError, Copy& copy, RunTally& tally) {
+void CloseUnindexedCopy(IoError writeError, disk::WrittenFile& copy, RunTally& tally) {
     IoError error = writeError;
-    IoError closeError = platform::CloseFile(copy.file);
-    if (error == IoError::None) error = closeError;
-    if (error == IoError::None && copy.writtenFile != destinationFile) {
-        error = platform::ReplaceFile(copy.writtenFile, destinationFile);
+    if (error == IoError::None) {
+        error = disk::Commit(copy);
+    } else {
+        disk::RollBack(copy);
     }
-    if (error == IoError::None) return;
-    platform::RemoveFile(copy.writtenFile);
-    ReportThreadFailure(disk::Side::Destination, text::kCopyUnwritable, destinationFile, error, tally);
+    if (error != IoError::None) {
+        ReportThreadFailure(disk::Side::Destination, text::kCopyUnwritable, copy.place, error, tally);
+    }
 }
 
 // Copies the thread's lines into the copy; false where the thread ends there,
 // reported: a failed read or write, or a broken title, which aborts the run.
-bool CopyThreadLines(const Source& source, Copy& copy, const std::string& destinationFile, TransferBuffers& buffers,
-                     ThreadSummary& summary, ConvertResult& result, RunTally& tally) {
+bool CopyThreadLines(const Source& source, disk::WrittenFile& copy, TransferBuffers& buffers, ThreadSummary& summary,
+                     ConvertResult& result, RunTally& tally) {
     CopyResult copied = CopyLines(source.file, copy.file, buffers, summary);
     if (copied.readError != IoError::None) {
-        DropCopy(copy);
+        disk::RollBack(copy);
         ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, source.path, copied.readError, tally);
         return false;
     }
     if (copied.brokenTitle) WriteLine(stdout, {text::kBrokenTitle, summary.title});
     if (!copied.brokenTitle && copied.writeError == IoError::None) return true;
-    CloseUnindexedCopy(destinationFile, copied.writeError, copy, tally);
+    CloseUnindexedCopy(copied.writeError, copy, tally);
     result = copied.brokenTitle ? Abort : Continue;
     return false;
 }
@@ -121,37 +109,35 @@ bool SourceUnchanged(const Source& source, RunTally& tally) {
 
 // Puts the thread, its copy and its index record still open, into the group,
 // with its completion line made ready.
-void JoinGroup(const Copy& copy, const WrittenIndex& index, const std::string& destinationFile,
-               const ThreadLocations& locations, const ThreadSummary& summary, ThreadGroup& group, RunTally& tally) {
+void JoinGroup(const disk::WrittenFile& copy, const disk::WrittenFile& index, const ThreadLocations& locations,
+               const ThreadSummary& summary, ThreadGroup& group, const RunTally& tally) {
     // The URL is made of folder names, so it is shown as the file system gives them.
     PreparedLine completion = PrepareLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
                                                    platform::AsPath(locations.url), text::kCompletionClose});
-    group.threads.push_back(PendingThread{copy.file, index, destinationFile, StemHash(locations.stem),
-                                          copy.writtenFile != destinationFile, completion, HeldLineCount(),
+    group.threads.push_back(PendingThread{copy, index, StemHash(locations.stem), completion, HeldLineCount(),
                                           tally.failures.size()});
 }
 
 // Writes the copy and the index record and puts the thread, both still open,
 // into the group; the source is the caller's to close.
-ConvertResult TransferThread(const Source& source, Copy& copy, const std::string& destinationFile,
-                             const ThreadLocations& locations, TransferBuffers& buffers, ThreadGroup& group,
-                             RunTally& tally) {
+ConvertResult TransferThread(const Source& source, disk::WrittenFile& copy, const ThreadLocations& locations,
+                             TransferBuffers& buffers, ThreadGroup& group, RunTally& tally) {
     ThreadSummary summary;
     summary.url = locations.indexUrl;
     ConvertResult result = Continue;
-    if (!CopyThreadLines(source, copy, destinationFile, buffers, summary, result, tally)) return result;
+    if (!CopyThreadLines(source, copy, buffers, summary, result, tally)) return result;
     if (!SourceUnchanged(source, tally)) {
-        DropCopy(copy);
+        disk::RollBack(copy);
         return Continue;
     }
-    WrittenIndex index;
+    disk::WrittenFile index;
     IoError indexError = WriteIndexRecord(locations.indexFile, summary, index);
     if (indexError != IoError::None) {
-        DropCopy(copy);
+        disk::RollBack(copy);
         ReportThreadFailure(disk::Side::Destination, text::kIndexUnwritable, locations.indexFile, indexError, tally);
         return Continue;
     }
-    JoinGroup(copy, index, destinationFile, locations, summary, group, tally);
+    JoinGroup(copy, index, locations, summary, group, tally);
     return Continue;
 }
 
@@ -170,7 +156,7 @@ std::size_t GroupThreads() {
 bool IsIndexPending(const ThreadGroup& group, const std::string& stem) {
     std::size_t hash = StemHash(stem);
     for (const PendingThread& thread : group.threads) {
-        if (thread.stemHash == hash && StemOf(thread.destinationFile) == stem) return true;
+        if (thread.stemHash == hash && StemOf(thread.copy.place) == stem) return true;
     }
     return false;
 }
@@ -207,10 +193,10 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     // first, which also shows this thread's progress line before a long copy.
     if (group.sourceBytes + source.state.size > kGroupBytes) CommitGroup(group, tally);
     group.threads.reserve(GroupThreads());
-    Copy copy;
+    disk::WrittenFile copy;
     ConvertResult result = Continue;
     if (disk::RunGoesOn() && StartCopy(destinationFile, source.file, copy, tally)) {
-        result = TransferThread(source, copy, destinationFile, locations, buffers, group, tally);
+        result = TransferThread(source, copy, locations, buffers, group, tally);
         group.sourceBytes += source.state.size;
     }
     platform::CloseFile(source.file);

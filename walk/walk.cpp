@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "disk/disk.h"
+#include "disk/written_file.h"
 #include "platform/platform.h"
 #include "run/lines.h"
 #include "texts/japanese.h"
@@ -26,12 +27,6 @@ bool IsThreadFileName(const std::string& name) {
         if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
     }
     return suffix == ".dat";
-}
-
-// A folder given with a separator at its end ("D:\Log\") gets no second one.
-std::string Join(const std::string& parent, const std::string& name) {
-    bool ended = !parent.empty() && parent.back() == platform::kSeparator;
-    return ended ? parent + name : parent + platform::kSeparator + name;
 }
 
 bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
@@ -77,7 +72,7 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
         if (entry.isFolder || !IsThreadFileName(entry.name)) continue;
         long long passedOver = tally.passedOver;
         long long commits = group.commits;
-        result = ConvertThread(Join(sourceFolder, entry.name), Join(destinationFolder, entry.name), destinationRoot,
+        result = ConvertThread(platform::InFolder(sourceFolder, entry.name), platform::InFolder(destinationFolder, entry.name), destinationRoot,
                                buffers, group, tally);
         NoteThreadMet(tally.progress, tally.passedOver != passedOver);
         if (group.commits != commits) ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
@@ -127,6 +122,8 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
         ReportFailure(FailedItem::Folder, text::kFolderIntoSource, childDestination, "", tally);
         return false;
     }
+    // A folder made by an earlier run may hold what a kill left of its temporary files.
+    if (made == platform::IoError::AlreadyExists) disk::RemoveLeftovers(childDestination);
     return true;
 }
 
@@ -158,7 +155,7 @@ std::vector<std::string> Walk::CountThreadFiles(const std::string& sourceFolder,
         ++progress.threadsCounted;
         progress.bytesCounted += size;
         progress.threadBytes.push_back(size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size));
-        if (progress.countToConvert && !IsIndexed(IndexFileOf(Join(destinationFolder, entry.name)))) {
+        if (progress.countToConvert && !IsIndexed(IndexFileOf(platform::InFolder(destinationFolder, entry.name)))) {
             EstimateThread(progress, size);
         }
     }
@@ -172,8 +169,8 @@ std::vector<std::string> Walk::CountThreadFiles(const std::string& sourceFolder,
 void Walk::CountThreads(const std::string& sourceFolder, const std::string& destinationFolder) {
     RunProgress& progress = tally.progress;
     for (const std::string& name : CountThreadFiles(sourceFolder, destinationFolder)) {
-        std::string childSource = Join(sourceFolder, name);
-        std::string childDestination = Join(destinationFolder, name);
+        std::string childSource = platform::InFolder(sourceFolder, name);
+        std::string childDestination = platform::InFolder(destinationFolder, name);
         FileIdentity childIdentity;
         if (SourceRefusal(childSource, childIdentity) != nullptr || LeadsIntoSource(childDestination)) continue;
         if (progress.countToConvert && !platform::IsFolder(childDestination)) {
@@ -195,8 +192,8 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
     ConvertResult result = Continue;
     while (result == Continue && platform::NextEntry(search, entry)) {
         if (!entry.isFolder || IsDotEntry(entry.name)) continue;
-        std::string childSource = Join(sourceFolder, entry.name);
-        std::string childDestination = Join(destinationFolder, entry.name);
+        std::string childSource = platform::InFolder(sourceFolder, entry.name);
+        std::string childDestination = platform::InFolder(destinationFolder, entry.name);
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) {
             if (!disk::RunGoesOn()) result = Abort;
