@@ -38,13 +38,17 @@ void ReportRefusal(FolderPairProblem problem, bool tooLong, const std::string& s
     }
 }
 
-// The failures are repeated first, so that they are in sight at the end
-// however many lines scrolled past; folders that failed are counted apart
-// from threads, and only when there are any.
+// The first failures are repeated first, so that they are in sight at the
+// end however many lines scrolled past, and the count of the others; folders
+// that failed are counted apart from threads, and only when there are any.
 void WriteSummary(const RunTally& tally) {
-    if (!tally.failures.empty()) WriteLine(stderr, {text::kFailuresAgain});
-    for (const Failure& failure : tally.failures) {
-        WriteFailureLine(stderr, failure.message, failure.path, failure.cause);
+    const RepeatedFailures& repeated = tally.repeated;
+    if (repeated.kept > 0) {
+        WriteLine(stderr, {text::kFailuresAgain});
+        platform::WriteRendered(stderr, repeated.lines);
+    }
+    if (repeated.more > 0) {
+        WriteLine(stderr, {text::kMoreFailuresOpen, std::to_string(repeated.more), text::kMoreFailuresClose});
     }
     bool foldersFailed = tally.failedFolders > 0;
     std::string failedFolders = foldersFailed ? std::to_string(tally.failedFolders) : std::string();

@@ -1,81 +1,81 @@
 #include "run/lines.h"
 
-#include <vector>
-
 namespace {
 
-// A held line is a stretch of `heldBytes`, which keeps the bytes of every
-// held or prepared line one after another in the order they were made: a
-// group's lines cost no allocation each, and their order is that of `held`.
-using HeldLine = PreparedLine;
+HeldLines* holding = nullptr;
 
-bool holding = false;
-std::vector<HeldLine> held;
-std::string heldBytes;
-
-HeldLine RenderHeld(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine) {
-    std::size_t start = heldBytes.size();
-    platform::RenderPieces(stream, pieces, endLine, heldBytes);
-    return HeldLine{stream, start, heldBytes.size() - start};
+void Repeat(RepeatedFailures& repeated, const char* line, std::size_t size) {
+    if (repeated.kept == kRepeatedFailures) {
+        ++repeated.more;
+        return;
+    }
+    repeated.lines.append(line, size);
+    ++repeated.kept;
 }
 
-}  // namespace
-
-void WritePieces(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine) {
-    if (holding) {
-        held.push_back(RenderHeld(stream, pieces, endLine));
+void Put(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine, bool failure,
+         RepeatedFailures* repeated) {
+    if (holding != nullptr) {
+        std::size_t start = holding->bytes.size();
+        platform::RenderPieces(stream, pieces, endLine, holding->bytes);
+        holding->lines.push_back(HeldLines::Line{stream, start, holding->bytes.size() - start, failure});
         return;
     }
     std::string rendered;
     platform::RenderPieces(stream, pieces, endLine, rendered);
     platform::WriteRendered(stream, rendered);
+    if (failure) Repeat(*repeated, rendered.data(), rendered.size());
 }
 
-void WriteText(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
-    WritePieces(stream, pieces, false);
+}  // namespace
+
+void HoldLinesIn(HeldLines* held) {
+    holding = held;
 }
 
 void WriteLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
-    WritePieces(stream, pieces, true);
+    Put(stream, pieces, true, false, nullptr);
 }
 
-void HoldLines(bool hold) {
-    if (!hold) ReleaseLines();
-    holding = hold;
+void WriteText(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
+    Put(stream, pieces, false, false, nullptr);
 }
 
-std::size_t HeldLineCount() {
-    return held.size();
+void WriteFailure(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces,
+                  RepeatedFailures& repeated) {
+    Put(stream, pieces, true, true, &repeated);
 }
 
-void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
-    HoldPreparedLineAt(position, RenderHeld(stream, pieces, true));
+void HoldLine(HeldLines& held, std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces,
+              bool failure) {
+    std::size_t start = held.bytes.size();
+    platform::RenderPieces(stream, pieces, true, held.bytes);
+    held.lines.push_back(HeldLines::Line{stream, start, held.bytes.size() - start, failure});
 }
 
-PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces) {
-    return RenderHeld(stream, pieces, true);
-}
-
-void HoldPreparedLineAt(std::size_t position, const PreparedLine& line) {
-    held.insert(held.begin() + static_cast<std::ptrdiff_t>(position), line);
+void HoldLinesOf(HeldLines& held, const HeldLines& from, std::size_t first, std::size_t end) {
+    for (std::size_t i = first; i < end; ++i) {
+        const HeldLines::Line& line = from.lines[i];
+        held.lines.push_back(HeldLines::Line{line.stream, held.bytes.size(), line.size, line.failure});
+        held.bytes.append(from.bytes, line.start, line.size);
+    }
 }
 
 // Lines of one stream go out together, a write for each run of them up to
 // this many bytes, so that the bytes joined stay few whatever the group holds.
 constexpr std::size_t kRunBytes = 32 * 1024;
 
-void ReleaseLines() {
+void WriteHeld(const HeldLines& held, RepeatedFailures& repeated) {
     std::string run;
     std::FILE* runStream = nullptr;
-    for (const HeldLine& line : held) {
+    for (const HeldLines::Line& line : held.lines) {
         if (!run.empty() && (line.stream != runStream || run.size() + line.size > kRunBytes)) {
             platform::WriteRendered(runStream, run);
             run.clear();
         }
         runStream = line.stream;
-        run.append(heldBytes, line.start, line.size);
+        run.append(held.bytes, line.start, line.size);
+        if (line.failure) Repeat(repeated, held.bytes.data() + line.start, line.size);
     }
     if (!run.empty()) platform::WriteRendered(runStream, run);
-    held.clear();
-    heldBytes.clear();
 }

@@ -1,38 +1,57 @@
 // Console messages: fixed Shift_JIS texts followed by values, a newline and a
-// flush; and the queue that holds a group's lines until the group commits.
+// flush; lines held behind a thread not yet committed; and the failures the
+// summary repeats.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "platform/console.h"
 
-// Writes the pieces, and a newline when `endLine` says so, and flushes the
-// stream; while lines are held, the line waits in the queue instead.
-void WritePieces(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces, bool endLine);
+// Lines in the order they were made, each rendered for its stream; a
+// failure's line is kept for the summary once it is written.
+struct HeldLines {
+    struct Line {
+        std::FILE* stream;
+        std::size_t start;  // in `bytes`
+        std::size_t size;
+        bool failure;
+    };
+    std::string bytes;
+    std::vector<Line> lines;
+};
+
+// The failure lines the summary repeats: the first kRepeatedFailures as they
+// were shown, and how many more were shown after them.
+struct RepeatedFailures {
+    std::string lines;
+    std::size_t kept = 0;
+    long long more = 0;
+};
+constexpr std::size_t kRepeatedFailures = 50;
+
+// While `held` is set, every line written waits at its end instead of going
+// out; nullptr lets lines go out as they are made.
+void HoldLinesIn(HeldLines* held);
+
 // Writes the pieces, then a newline, then flushes the stream.
 void WriteLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces);
 // Writes the pieces and flushes, with no newline.
 void WriteText(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces);
+// Writes a failure's line as WriteLine does, and keeps it for the summary once
+// it is out.
+void WriteFailure(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces,
+                  RepeatedFailures& repeated);
 
-// While lines are held, every line written waits, in order, until
-// ReleaseLines writes them all. Holding ends with the queue written.
-void HoldLines(bool hold);
-// The number of lines waiting: the place a line given later is to take.
-std::size_t HeldLineCount();
-// Puts a line into the queue at `position`, before the lines queued since.
-void HoldLineAt(std::size_t position, std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces);
-// A line rendered ahead and kept aside with the held lines' bytes until it is
-// put into the queue, or dropped; it lasts until the queue is next written.
-struct PreparedLine {
-    std::FILE* stream;
-    std::size_t start;
-    std::size_t size;
-};
-PreparedLine PrepareLine(std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces);
-// Puts a prepared line into the queue at `position`, as HoldLineAt does.
-void HoldPreparedLineAt(std::size_t position, const PreparedLine& line);
-// Writes the waiting lines in order: each run of lines for one stream with
-// one call per 32 KiB, so that a console is not asked once a line.
-void ReleaseLines();
+// Adds a line at the end of `held`.
+void HoldLine(HeldLines& held, std::FILE* stream, std::initializer_list<platform::ConsolePiece> pieces,
+              bool failure);
+// Adds the lines from `first` to `end` of `from` at the end of `held`.
+void HoldLinesOf(HeldLines& held, const HeldLines& from, std::size_t first, std::size_t end);
+// Writes the held lines in order, each run of lines for one stream with one
+// call per 32 KiB, so that a console is not asked once a line; and keeps the
+// failures among them for the summary.
+void WriteHeld(const HeldLines& held, RepeatedFailures& repeated);

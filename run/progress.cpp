@@ -104,8 +104,9 @@ void NoteThreadMet(RunProgress& progress, bool passedOver) {
 }
 
 void ShowProgress(RunProgress& progress, long long pending) {
+    if (!progress.shown) return;
     std::uint64_t now = platform::Milliseconds();
-    if (!progress.shown || now - progress.shownAt < kTitleInterval) return;
+    if (now - progress.shownAt < kTitleInterval) return;
     progress.shownAt = now;
     platform::SetTitle(RunningTitle(progress, progress.threadsMet - pending, now));
 }

@@ -48,7 +48,7 @@ enum class RunEnd { Complete, BrokenLog, DestinationFull, DestinationGone, Sourc
 // run took.
 std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now);
 
-// Counts the threads met and their bytes, and shows the title when a group
-// has just committed, at most a few times a second.
+// Counts the threads met and their bytes; shows the title, at most a few
+// times a second, with the threads met less those still pending.
 void NoteThreadMet(RunProgress& progress, bool passedOver);
 void ShowProgress(RunProgress& progress, long long pending);

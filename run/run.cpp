@@ -7,20 +7,20 @@ void WriteFailureLine(std::FILE* stream, const char* message, const std::string&
     WriteLine(stream, {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close});
 }
 
-void ReportFailure(FailedItem item, const char* message, const std::string& path, const Cause& cause,
-                   RunTally& tally) {
-    WriteFailureLine(stderr, message, path, cause);
+void CountFailure(FailedItem item, RunTally& tally) {
     ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
-    tally.failures.push_back(Failure{message, path, cause});
 }
 
-void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
-                     const std::string& path, const Cause& cause, RunTally& tally) {
-    HoldLineAt(linePosition, stderr,
-               {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close});
-    ++(item == FailedItem::Thread ? tally.failed : tally.failedFolders);
-    tally.failures.insert(tally.failures.begin() + static_cast<std::ptrdiff_t>(failurePosition),
-                          Failure{message, path, cause});
+void ReportFailure(FailedItem item, const char* message, const std::string& path, const Cause& cause,
+                   RunTally& tally) {
+    WriteFailure(stderr, {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close},
+                 tally.repeated);
+    CountFailure(item, tally);
+}
+
+void HoldFailureLine(HeldLines& held, const char* message, const std::string& path, const Cause& cause) {
+    HoldLine(held, stderr, {message, platform::AsPath(path), cause.text, platform::AsPath(cause.systemWords), cause.close},
+             true);
 }
 
 // A failure the tool has no words for shows the system's code, so that a

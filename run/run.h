@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "run/lines.h"
 #include "run/progress.h"
 
 enum ConvertResult { Continue = 0, Abort = 1 };
@@ -24,21 +25,13 @@ struct Cause {
     Cause(std::string toolWords) : text(std::move(toolWords)) {}
 };
 
-// A thread or folder that failed, as it was reported: the message, the path
-// and the cause (which may be empty).
-struct Failure {
-    const char* message;
-    std::string path;
-    Cause cause;
-};
-
 // What a run did, for the summary line and the exit status.
 struct RunTally {
     long long migrated = 0;
     long long passedOver = 0;
     long long failed = 0;          // threads
     long long failedFolders = 0;   // folders that could not be opened or were not walked
-    std::vector<Failure> failures;  // to be repeated before the summary
+    RepeatedFailures repeated;      // before the summary
     RunProgress progress;           // for the console's title
 };
 
@@ -51,7 +44,7 @@ enum class FailedItem { Thread, Folder };
 // Reports a failure on standard error, counts it, and keeps it for the summary.
 void ReportFailure(FailedItem item, const char* message, const std::string& path, const Cause& cause,
                    RunTally& tally);
-// The same for a failure found after later lines were held: its line and its
-// record take the places they would have had when the thread was converted.
-void ReportFailureAt(std::size_t linePosition, std::size_t failurePosition, FailedItem item, const char* message,
-                     const std::string& path, const Cause& cause, RunTally& tally);
+// Counts a failure whose line the caller holds.
+void CountFailure(FailedItem item, RunTally& tally);
+// Adds a failure's line at the end of `held`.
+void HoldFailureLine(HeldLines& held, const char* message, const std::string& path, const Cause& cause);

@@ -537,9 +537,12 @@ TEST(WindowsConsole, AGroupsLinesReachAFileWithOneWrite) {
     int out = _open((folder + "\\out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
     _dup2(out, 1);
     capturedStream = reinterpret_cast<HANDLE>(_get_osfhandle(1));
-    HoldLines(true);
+    HeldLines held;
+    RepeatedFailures repeated;
+    HoldLinesIn(&held);
     for (const char* line : {"one", "two", "three"}) WriteLine(stdout, {line});
-    HoldLines(false);
+    HoldLinesIn(nullptr);
+    WriteHeld(held, repeated);
     _dup2(saved, 1);
     _close(out);
     _close(saved);

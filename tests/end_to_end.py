@@ -731,12 +731,17 @@ class Failures(ToolCase):
         self.assertEqual(len(files_below(self.destination)), 600)
 
     def test_missing_destination_folder_fails_each_thread(self):
-        self.thread("h/b/1.dat", FIRST + b"\n")
+        for number in range(53):
+            self.thread(f"h/b/{number}.dat", FIRST + b"\n")
         write(os.path.join(self.destination, "h"), b"a file where a folder should be")
         self.seal_source()
         rc, out, err = run(self.source, self.destination)
         self.assertEqual(rc, 1)
-        self.assertIn(sj("ログのコピーを書き込めないため、移行しませんでした: "), err)
+        # The summary repeats the first 50 failures and counts the others.
+        failed = [line + b"\n" for line in err.split(b"\n") if line.startswith(sj("ログのコピーを書き込めないため"))]
+        self.assertEqual(len(failed), 53 + 50)
+        self.assertEqual(err, BANNER + b"".join(failed[:53]) + FAILURES_AGAIN + b"".join(failed[:50]) +
+                         sj("ほかに3件あります（上に表示したとおりです）\n") + summary(0, 0, 53))
         self.assertNotIn(sj("を移行しました"), out)
         self.assertEqual(files_below(self.destination), {"h": b"a file where a folder should be"})
 

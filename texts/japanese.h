@@ -102,6 +102,9 @@ inline constexpr char kSummaryEnd[] = "\214\217";
 
 // 移行できなかったスレッドとフォルダの一覧（上と同じものです）:
 inline constexpr char kFailuresAgain[] = "\210\332\215s\202\305\202\253\202\310\202\251\202\301\202\275\203X\203\214\203b\203h\202\306\203t\203H\203\213\203_\202\314\210\352\227\227\201i\217\343\202\306\223\257\202\266\202\340\202\314\202\305\202\267\201j:";
+// ほかに ... 件あります（上に表示したとおりです）
+inline constexpr char kMoreFailuresOpen[] = "\202\331\202\251\202\311";
+inline constexpr char kMoreFailuresClose[] = "\214\217\202\240\202\350\202\334\202\267\201i\217\343\202\311\225\134\216\246\202\265\202\275\202\306\202\250\202\350\202\305\202\267\201j";
 
 // The dialogue on a console of the tool's own (Windows: a double-click, a shortcut, a drop on the icon).
 // MorvoのLogフォルダをこのウィンドウにドラッグするか、パスを入力して、リターンキーを押してください

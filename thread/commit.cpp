@@ -124,27 +124,40 @@ void LeaveAlone(PendingThread& thread) {
     disk::Abandon(thread.index);
 }
 
-// Reports each thread of the group in its place, last thread first, so that
-// the places kept by the earlier ones stay where they were.
-void ReportThreads(std::vector<PendingThread>& threads, const std::vector<Outcome>& outcomes, RunTally& tally) {
-    for (std::size_t i = threads.size(); i-- > 0;) {
-        PendingThread& thread = threads[i];
-        const Outcome& outcome = outcomes[i];
-        if (DestinationGone() && !outcome.named) {
-            LeaveAlone(thread);
-            if (!outcome.noted) continue;  // neither migrated nor failed: the next run converts it
-        }
-        if (outcome.copyError != IoError::None) {
-            ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kCopyUnwritable,
-                            thread.copy.place, CauseText(outcome.copyError), tally);
-        } else if (outcome.indexError != IoError::None) {
-            ReportFailureAt(thread.linePosition, thread.failurePosition, FailedItem::Thread, text::kIndexUnwritable,
-                            thread.index.place, CauseText(outcome.indexError), tally);
-        } else {
-            HoldPreparedLineAt(thread.linePosition, thread.completion);
-            ++tally.migrated;
-        }
+// Adds the thread's completion or failure line; none for a thread that the
+// disk going away left neither migrated nor failed: the next run converts it.
+void HoldOutcomeLine(PendingThread& thread, const Outcome& outcome, HeldLines& lines, RunTally& tally) {
+    if (DestinationGone() && !outcome.named) {
+        LeaveAlone(thread);
+        if (!outcome.noted) return;
     }
+    if (outcome.copyError != IoError::None) {
+        HoldFailureLine(lines, text::kCopyUnwritable, thread.copy.place, CauseText(outcome.copyError));
+        CountFailure(FailedItem::Thread, tally);
+    } else if (outcome.indexError != IoError::None) {
+        HoldFailureLine(lines, text::kIndexUnwritable, thread.index.place, CauseText(outcome.indexError));
+        CountFailure(FailedItem::Thread, tally);
+    } else {
+        // The URL is made of folder names, so it is shown as the file system gives them.
+        HoldLine(lines, stdout, {text::kCompletionOpen, thread.title, text::kCompletionMiddle,
+                                 platform::AsPath(thread.url), text::kCompletionClose}, false);
+        ++tally.migrated;
+    }
+}
+
+// Writes each thread's own line, followed by the lines held behind it, and
+// lets the lines made from now on go out at once.
+void WriteGroupLines(ThreadGroup& group, const std::vector<Outcome>& outcomes, RunTally& tally) {
+    HoldLinesIn(nullptr);
+    HeldLines lines;
+    std::vector<PendingThread>& threads = group.threads;
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        HoldOutcomeLine(threads[i], outcomes[i], lines, tally);
+        std::size_t end = i + 1 < threads.size() ? threads[i + 1].heldFrom : group.held.lines.size();
+        HoldLinesOf(lines, group.held, threads[i].heldFrom, end);
+    }
+    WriteHeld(lines, tally.repeated);
+    group.held = HeldLines();
 }
 
 }  // namespace
@@ -158,8 +171,7 @@ void CommitGroup(ThreadGroup& group, RunTally& tally) {
         NoteFailures(outcomes);
     }
     NameIndices(threads, outcomes);
-    ReportThreads(threads, outcomes, tally);
-    ReleaseLines();
+    WriteGroupLines(group, outcomes, tally);
     threads.clear();
     group.sourceBytes = 0;
     ++group.commits;

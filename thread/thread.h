@@ -120,9 +120,9 @@ struct PendingThread {
     disk::WrittenFile copy;  // still open, for the flush; its place is the thread's destination file
     disk::WrittenFile index;
     std::size_t stemHash;  // of StemOf(copy.place), to find another thread with its index quickly
-    PreparedLine completion;  // shown once it is committed
-    std::size_t linePosition;     // where its completion or failure line goes among the held lines
-    std::size_t failurePosition;  // where its failure goes among the run's failures
+    std::string title;  // for its completion line, shown once it is committed
+    std::string url;
+    std::size_t heldFrom;  // the group's held lines from this one on follow this thread's own line
 };
 
 // Threads whose copies and index records are written and not yet known to be
@@ -133,6 +133,7 @@ struct PendingThread {
 // a tree gives the same groups, and the same system calls, in every run.
 struct ThreadGroup {
     std::vector<PendingThread> threads;
+    HeldLines held;  // the lines made since its first thread joined it
     std::uint64_t sourceBytes = 0;
     long long commits = 0;
 };

@@ -107,15 +107,13 @@ bool SourceUnchanged(const Source& source, RunTally& tally) {
     return false;
 }
 
-// Puts the thread, its copy and its index record still open, into the group,
-// with its completion line made ready.
+// Puts the thread, its copy and its index record still open, into the group;
+// the lines made from then on wait behind it until the group commits.
 void JoinGroup(const disk::WrittenFile& copy, const disk::WrittenFile& index, const ThreadLocations& locations,
-               const ThreadSummary& summary, ThreadGroup& group, const RunTally& tally) {
-    // The URL is made of folder names, so it is shown as the file system gives them.
-    PreparedLine completion = PrepareLine(stdout, {text::kCompletionOpen, summary.title, text::kCompletionMiddle,
-                                                   platform::AsPath(locations.url), text::kCompletionClose});
-    group.threads.push_back(PendingThread{copy, index, StemHash(locations.stem), completion, HeldLineCount(),
-                                          tally.failures.size()});
+               const ThreadSummary& summary, ThreadGroup& group) {
+    group.threads.push_back(
+        PendingThread{copy, index, StemHash(locations.stem), summary.title, locations.url, group.held.lines.size()});
+    HoldLinesIn(&group.held);
 }
 
 // Writes the copy and the index record and puts the thread, both still open,
@@ -137,7 +135,7 @@ ConvertResult TransferThread(const Source& source, disk::WrittenFile& copy, cons
         ReportThreadFailure(disk::Side::Destination, text::kIndexUnwritable, locations.indexFile, indexError, tally);
         return Continue;
     }
-    JoinGroup(copy, index, locations, summary, group, tally);
+    JoinGroup(copy, index, locations, summary, group);
     return Continue;
 }
 

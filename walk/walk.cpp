@@ -75,7 +75,11 @@ ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const st
         result = ConvertThread(platform::InFolder(sourceFolder, entry.name), platform::InFolder(destinationFolder, entry.name), destinationRoot,
                                buffers, group, tally);
         NoteThreadMet(tally.progress, tally.passedOver != passedOver);
-        if (group.commits != commits) ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
+        // The title counts the threads whose lines are out: those of a group
+        // once it commits, and any other at once while no group waits.
+        if (group.commits != commits || group.threads.empty()) {
+            ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
+        }
     }
     platform::CloseSearch(search);
     listed = search.error == platform::IoError::None;
@@ -226,11 +230,8 @@ void CountThreads(const std::string& sourceFolder, const std::string& destinatio
 ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& destinationRoot, RunTally& tally) {
     Walk walk = StartWalk(sourceFolder, destinationRoot, tally);
-    // The lines of the walk wait for the group of threads they belong with.
-    HoldLines(true);
     ConvertResult result = walk.ConvertTree(sourceFolder, destinationFolder);
     CommitGroup(walk.group, tally);
-    HoldLines(false);
     return result;
 }
 
