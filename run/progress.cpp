@@ -95,10 +95,9 @@ std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now)
            Duration((now - progress.startedAt) / 1000);
 }
 
-void NoteThreadMet(RunProgress& progress, bool passedOver) {
+void NoteThreadMet(RunProgress& progress, std::uint64_t size, bool passedOver) {
     if (!progress.shown) return;
-    std::size_t index = static_cast<std::size_t>(progress.threadsMet++);
-    std::uint64_t size = index < progress.threadBytes.size() ? progress.threadBytes[index] : 0;
+    ++progress.threadsMet;
     progress.bytesMet += size;
     if (!passedOver) progress.bytesCopied += size;
 }

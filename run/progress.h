@@ -15,7 +15,6 @@ struct RunProgress {
     std::uint64_t spaceToConvert = 0;  // what their copies, indices and new folders take there
     long long threadsCounted = 0;
     std::uint64_t bytesCounted = 0;
-    std::vector<std::uint32_t> threadBytes;  // each counted thread's size (at most 4 GiB), in the walk's order
     long long threadsMet = 0;                // handed to the conversion so far
     std::uint64_t bytesMet = 0;
     std::uint64_t bytesCopied = 0;  // of the threads met that were not passed over
@@ -50,5 +49,5 @@ std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now)
 
 // Counts the threads met and their bytes; shows the title, at most a few
 // times a second, with the threads met less those still pending.
-void NoteThreadMet(RunProgress& progress, bool passedOver);
+void NoteThreadMet(RunProgress& progress, std::uint64_t size, bool passedOver);
 void ShowProgress(RunProgress& progress, long long pending);

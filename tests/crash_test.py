@@ -331,6 +331,18 @@ class InjectedFailures(unittest.TestCase):
             self.assertEqual(e2e.files_below(self.destination), expected, context)
             self.finish_and_compare(context)
 
+    def test_each_source_folder_is_listed_once(self):
+        # A listing that reaches its end ends with a getdents64 that gives nothing.
+        log = self.destination + ".trace"
+        prepare_destination(self.destination)
+        strace(["-y", "-e", "trace=getdents64"], self.source, self.destination, log)
+        with open(log) as trace:
+            ends = re.findall(r"^getdents64\(\d+<(.*)>, .*\) = 0$", trace.read(), re.MULTILINE)
+        os.remove(log)
+        folders = [os.path.join(self.source, rel) for rel, kind in self.sealed.items() if kind == "folder"]
+        self.assertEqual(sorted(path for path in ends if path.startswith(self.source)),
+                         sorted([self.source] + folders))
+
     def test_every_folder_moved_into_is_flushed_before_any_index_is_named(self):
         # Two stale copies, in two folders, are replaced in the group.
         log = self.destination + ".trace"

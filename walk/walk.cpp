@@ -42,8 +42,8 @@ struct Walk {
     TransferBuffers buffers;
     ThreadGroup group;
 
-    ConvertResult ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder,
-                                     bool& listed);
+    ConvertResult ConvertThreadFile(const std::string& sourceFolder, const std::string& destinationFolder,
+                                    platform::DirectorySearch& search, const platform::DirectoryEntry& entry);
     ConvertResult FolderUnlisted(const std::string& sourceFolder, platform::IoError error);
     ConvertResult ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder);
     bool MayDescend(const std::string& childSource, const std::string& childDestination, FileIdentity& childIdentity);
@@ -61,29 +61,22 @@ ConvertResult Walk::FolderUnlisted(const std::string& sourceFolder, platform::Io
     return disk::RunGoesOn() ? Continue : Abort;
 }
 
-ConvertResult Walk::ConvertThreadFiles(const std::string& sourceFolder, const std::string& destinationFolder,
-                                       bool& listed) {
-    platform::DirectorySearch search;
-    listed = platform::StartSearch(sourceFolder, search);
-    if (!listed) return FolderUnlisted(sourceFolder, search.error);
-    platform::DirectoryEntry entry;
-    ConvertResult result = Continue;
-    while (result == Continue && platform::NextEntry(search, entry)) {
-        if (entry.isFolder || !IsThreadFileName(entry.name)) continue;
-        long long passedOver = tally.passedOver;
-        long long commits = group.commits;
-        result = ConvertThread(platform::InFolder(sourceFolder, entry.name), platform::InFolder(destinationFolder, entry.name), destinationRoot,
-                               buffers, group, tally);
-        NoteThreadMet(tally.progress, tally.passedOver != passedOver);
-        // The title counts the threads whose lines are out: those of a group
-        // once it commits, and any other at once while no group waits.
-        if (group.commits != commits || group.threads.empty()) {
-            ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
-        }
+ConvertResult Walk::ConvertThreadFile(const std::string& sourceFolder, const std::string& destinationFolder,
+                                      platform::DirectorySearch& search, const platform::DirectoryEntry& entry) {
+    long long passedOver = tally.passedOver;
+    long long commits = group.commits;
+    // The size only serves the title's estimate.
+    std::uint64_t size = tally.progress.shown ? platform::EntrySize(search, entry) : 0;
+    ConvertResult result = ConvertThread(platform::InFolder(sourceFolder, entry.name),
+                                         platform::InFolder(destinationFolder, entry.name), destinationRoot, buffers,
+                                         group, tally);
+    NoteThreadMet(tally.progress, size, tally.passedOver != passedOver);
+    // The title counts the threads whose lines are out: those of a group
+    // once it commits, and any other at once while no group waits.
+    if (group.commits != commits || group.threads.empty()) {
+        ShowProgress(tally.progress, static_cast<long long>(group.threads.size()));
     }
-    platform::CloseSearch(search);
-    listed = search.error == platform::IoError::None;
-    return listed ? result : FolderUnlisted(sourceFolder, search.error);
+    return result;
 }
 
 // Why a source folder is not entered, or nullptr: it leads into the
@@ -158,7 +151,6 @@ std::vector<std::string> Walk::CountThreadFiles(const std::string& sourceFolder,
         std::uint64_t size = platform::EntrySize(search, entry);
         ++progress.threadsCounted;
         progress.bytesCounted += size;
-        progress.threadBytes.push_back(size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size));
         if (progress.countToConvert && !IsIndexed(IndexFileOf(platform::InFolder(destinationFolder, entry.name)))) {
             EstimateThread(progress, size);
         }
@@ -186,18 +178,28 @@ void Walk::CountThreads(const std::string& sourceFolder, const std::string& dest
     }
 }
 
+// One listing of the folder: its thread files converted as they come, its
+// subfolders kept and entered after its last entry, in the listing's order.
+// A folder not listed to its end is reported, and none of its subfolders
+// entered.
 ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::string& destinationFolder) {
-    bool listed = false;
-    if (ConvertThreadFiles(sourceFolder, destinationFolder, listed) == Abort) return Abort;
-    if (!listed) return Continue;
     platform::DirectorySearch search;
     if (!platform::StartSearch(sourceFolder, search)) return FolderUnlisted(sourceFolder, search.error);
     platform::DirectoryEntry entry;
+    std::vector<std::string> subfolders;
     ConvertResult result = Continue;
     while (result == Continue && platform::NextEntry(search, entry)) {
-        if (!entry.isFolder || IsDotEntry(entry.name)) continue;
-        std::string childSource = platform::InFolder(sourceFolder, entry.name);
-        std::string childDestination = platform::InFolder(destinationFolder, entry.name);
+        if (entry.isFolder && !IsDotEntry(entry.name)) subfolders.push_back(entry.name);
+        if (!entry.isFolder && IsThreadFileName(entry.name)) {
+            result = ConvertThreadFile(sourceFolder, destinationFolder, search, entry);
+        }
+    }
+    platform::CloseSearch(search);
+    if (result == Abort) return Abort;
+    if (search.error != platform::IoError::None) return FolderUnlisted(sourceFolder, search.error);
+    for (std::size_t i = 0; i < subfolders.size() && result == Continue; ++i) {
+        std::string childSource = platform::InFolder(sourceFolder, subfolders[i]);
+        std::string childDestination = platform::InFolder(destinationFolder, subfolders[i]);
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) {
             if (!disk::RunGoesOn()) result = Abort;
@@ -207,9 +209,7 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         result = ConvertTree(childSource, childDestination);
         sourceChain.pop_back();
     }
-    platform::CloseSearch(search);
-    bool listedToTheEnd = result == Abort || search.error == platform::IoError::None;
-    return listedToTheEnd ? result : FolderUnlisted(sourceFolder, search.error);
+    return result;
 }
 
 Walk StartWalk(const std::string& sourceFolder, const std::string& destinationRoot, RunTally& tally) {
