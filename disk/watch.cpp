@@ -57,7 +57,7 @@ bool Answers(const std::string& folder) {
 
 // Failures that may come from the disk rather than from the file itself.
 bool MayBeTheDisk(IoError error) {
-    switch (error) {
+    switch (error.kind) {
         case IoError::None:
         case IoError::NotAFile:
         case IoError::NameTooLong:

@@ -19,29 +19,32 @@ inline std::string InFolder(const std::string& folder, const std::string& name) 
     return ended ? folder + name : folder + kSeparator + name;
 }
 
-// Why an operation failed, in the few classes the console messages tell apart.
-enum class IoError : std::uint32_t {
-    None,
-    NotFound,
-    AccessDenied,
-    DiskFull,
-    FileTooLarge,  // for the file system (FAT32 holds at most 4 GiB a file), not for the space left
-    NameTooLong,
-    InvalidName,  // a name the file system does not allow
-    NotAFile,
-    AlreadyExists,
-    ReadOnly,  // a read-only file system or a write-protected medium
-    Gone,      // the disk or the share no longer answers: unplugged, disconnected, its server ended
-    InUse,     // another program holds the file open and shares it with no one
-    Other      // a failure with no system code to tell
+// Why an operation failed: one of the few classes the console messages tell
+// apart, and the system's own code (errno, or Windows's error code), which
+// every failure line shows; 0 where the tool found the failure itself.
+// Failures compare by their class.
+struct IoError {
+    enum Class : std::uint8_t {
+        None,
+        NotFound,
+        AccessDenied,
+        DiskFull,
+        FileTooLarge,  // for the file system (FAT32 holds at most 4 GiB a file), not for the space left
+        NameTooLong,
+        InvalidName,  // a name the file system does not allow
+        NotAFile,
+        AlreadyExists,
+        ReadOnly,  // a read-only file system or a write-protected medium
+        Gone,      // the disk or the share no longer answers: unplugged, disconnected, its server ended
+        InUse,     // another program holds the file open and shares it with no one
+        Other      // none of these: the system's code tells what it was
+    };
+    Class kind = None;
+    std::uint32_t code = 0;
+    constexpr IoError(Class kind = None, std::uint32_t code = 0) : kind(kind), code(code) {}
+    friend constexpr bool operator==(IoError a, IoError b) { return a.kind == b.kind; }
+    friend constexpr bool operator!=(IoError a, IoError b) { return a.kind != b.kind; }
 };
-
-// A failure the tool has no class for keeps the system's own code, past
-// kSystemErrors, so that a report can name it.
-constexpr std::uint32_t kSystemErrors = 0x10000;
-inline IoError SystemError(std::uint32_t code) {
-    return code < UINT32_MAX - kSystemErrors ? static_cast<IoError>(kSystemErrors + code) : IoError::Other;
-}
 
 // Device and file number: equal identities name the same file or folder. A
 // file number of zero is unknown (a server may give every file that one),

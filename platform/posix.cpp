@@ -24,7 +24,7 @@ const char kSeparator = '/';
 
 namespace {
 
-IoError FromErrno(int error) {
+IoError::Class ClassOf(int error) {
     switch (error) {
         case 0: return IoError::None;
         case ENOENT:
@@ -43,8 +43,12 @@ IoError FromErrno(int error) {
         case EFBIG: return IoError::FileTooLarge;
         case ENAMETOOLONG: return IoError::NameTooLong;
         case EEXIST: return IoError::AlreadyExists;
-        default: return SystemError(static_cast<std::uint32_t>(error));
+        default: return IoError::Other;
     }
+}
+
+IoError FromErrno(int error) {
+    return IoError(ClassOf(error), static_cast<std::uint32_t>(error));
 }
 
 FileState StateFromStat(const struct stat& status) {
@@ -217,7 +221,7 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
             if (errno == EINTR) continue;
             return FromErrno(errno);
         }
-        if (put == 0) return IoError::DiskFull;
+        if (put == 0) return IoError(IoError::DiskFull, ENOSPC);
         data += put;
         size -= static_cast<std::size_t>(put);
     }

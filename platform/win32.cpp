@@ -16,7 +16,7 @@ namespace platform {
 
 const char kSeparator = '\\';
 
-IoError FromWindowsError(DWORD code) {
+IoError::Class ClassOf(DWORD code) {
     switch (code) {
         case ERROR_SUCCESS: return IoError::None;
         case ERROR_FILE_NOT_FOUND:
@@ -50,8 +50,12 @@ IoError FromWindowsError(DWORD code) {
         case ERROR_BUFFER_OVERFLOW: return IoError::NameTooLong;
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS: return IoError::AlreadyExists;
-        default: return SystemError(code);
+        default: return IoError::Other;
     }
+}
+
+IoError FromWindowsError(DWORD code) {
+    return IoError(ClassOf(code), code);
 }
 
 // A surrogate pair is one character of four bytes; an unpaired surrogate is
@@ -142,7 +146,7 @@ IoError SystemPath(const std::string& path, std::wstring& wide) {
     if (share) wide.erase(8, 1);  // "\\?\UNC\server", not "\\?\UNC\\server"
     if (wide.size() < kLongestPath) return IoError::None;
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return IoError::NameTooLong;
+    return FromWindowsError(ERROR_FILENAME_EXCED_RANGE);
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -477,7 +481,7 @@ IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
         if (!Calls().writeFile(reinterpret_cast<HANDLE>(file.value), data, wanted, &put, nullptr)) {
             return FromLastError();
         }
-        if (put == 0) return IoError::DiskFull;
+        if (put == 0) return FromWindowsError(ERROR_DISK_FULL);
         data += put;
         size -= put;
     }
@@ -624,7 +628,7 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
     if (move()) return IoError::None;
     error = FromLastError();
     if (error == IoError::AccessDenied && MadeWritable(target)) error = move() ? IoError::None : FromLastError();
-    return error == IoError::AccessDenied && HeldOpen(target) ? IoError::InUse : error;
+    return error == IoError::AccessDenied && HeldOpen(target) ? IoError(IoError::InUse, error.code) : error;
 }
 
 IoError RemoveFile(const std::string& path) {

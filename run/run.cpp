@@ -23,11 +23,11 @@ void HoldFailureLine(HeldLines& held, const char* message, const std::string& pa
              true);
 }
 
-// A failure the tool has no words for shows the system's code, so that a
-// report can name it, and the system's own words for it where it has them.
-Cause CauseText(platform::IoError error) {
+namespace {
+
+const char* ClassWords(platform::IoError::Class kind) {
     using platform::IoError;
-    switch (error) {
+    switch (kind) {
         case IoError::NotFound: return text::kCauseNotFound;
         case IoError::AccessDenied: return text::kCauseAccessDenied;
         case IoError::DiskFull: return text::kCauseDiskFull;
@@ -38,11 +38,23 @@ Cause CauseText(platform::IoError error) {
         case IoError::ReadOnly: return text::kCauseReadOnly;
         case IoError::Gone: return text::kCauseGone;
         case IoError::InUse: return text::kCauseInUse;
-        default: break;
+        default: return nullptr;
     }
-    auto code = static_cast<std::uint32_t>(error);
-    if (code < platform::kSystemErrors) return text::kCauseOther;
-    code -= platform::kSystemErrors;
+}
+
+}  // namespace
+
+// Every failure shows the system's code, so that a report can name it: after
+// the tool's words, or where the tool has none, with the system's own words
+// for it where it has them.
+Cause CauseText(platform::IoError error) {
+    std::uint32_t code = error.code;
+    if (const char* words = ClassWords(error.kind)) {
+        std::string text = words;
+        if (code != 0) text.insert(text.size() - 1, text::kCauseCodeJoin + std::to_string(code));
+        return text;
+    }
+    if (code == 0) return text::kCauseOther;
     Cause cause(text::kCauseSystemCodeOpen + std::to_string(code) + ")");
     std::string words = platform::ErrorWords(code);
     if (words.empty()) return cause;

@@ -407,7 +407,7 @@ class FullDisk(unittest.TestCase):
         nothing of it or of any later thread is left."""
         self.assertEqual(done.returncode, 1)
         self.assertIn(FULL, done.stderr)
-        self.assertIn(e2e.sj(" (ディスクがいっぱいです)\n"), done.stderr)
+        self.assertIn(e2e.cause("ディスクがいっぱいです", errno.ENOSPC), done.stderr)
         self.assertEqual(done.stdout.count(e2e.sj("変換中:")), converted + 1)
         expected = {}
         for rel in self.order[:converted]:
@@ -443,7 +443,7 @@ class FullDisk(unittest.TestCase):
             self.assertEqual(done.returncode, 1)
             self.assertIn(FULL, done.stderr)
             self.assertEqual(done.stdout.count(e2e.sj("変換中:")), 384, options)
-            self.assertEqual(done.stderr.count(e2e.sj(" (ディスクがいっぱいです)\n")), 2, options)
+            self.assertEqual(done.stderr.count(e2e.cause("ディスクがいっぱいです", errno.ENOSPC)), 2, options)
             expected = {}
             for rel in self.order[:failing] + self.order[failing + 1:384]:
                 expected[rel] = self.reference[rel]
@@ -458,7 +458,7 @@ class FullDisk(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn(FULL, done.stderr)
         self.assertIn(e2e.sj("フォルダを作れないため、その中は移行しませんでした: ") +
-                      os.path.join(self.destination, "h/b").encode() + e2e.sj(" (ディスクがいっぱいです)\n"), done.stderr)
+                      os.path.join(self.destination, "h/b").encode() + e2e.cause("ディスクがいっぱいです", errno.ENOSPC), done.stderr)
         self.assertEqual(done.stdout.count(e2e.sj("変換中:")), 0)
         self.assertEqual(e2e.snapshot(self.destination), {"h": "folder"})
         self.finish()
@@ -472,7 +472,7 @@ class FullDisk(unittest.TestCase):
         done = strace([f"--inject=write:error=EFBIG:when={when}"], self.source, self.destination)
         self.assertEqual(done.returncode, 1)
         self.assertNotIn(FULL, done.stderr)
-        self.assertIn(e2e.sj(" (このディスクには大きすぎるファイルです)\n"), done.stderr)
+        self.assertIn(e2e.cause("このディスクには大きすぎるファイルです", errno.EFBIG), done.stderr)
         files = e2e.files_below(self.destination)
         self.assertEqual(len(files), 2 * (THREADS - 1))
         self.assertNotIn(self.order[10], files)

@@ -24,6 +24,12 @@ def sj(text):
     return text.encode(SJ)
 
 
+def cause(words, code, windows_code=None):
+    """The cause shown for a failure of a class the tool has words for: the
+    words and the system's code, errno's, or the Windows program's."""
+    return sj(f" ({words}、エラーコード {code if WINE is None else windows_code})\n")
+
+
 def system_error(code):
     """The cause shown for a failure the tool has no class for: the system's own code and words."""
     return sj(f" (エラーコード {code}: ") + os.strerror(code).encode() + b")\n"
@@ -204,9 +210,9 @@ class Dialogue(ToolCase):
         try:
             subprocess.run(["mount", "-o", "remount,bind,ro", read_only], check=True)
             # Wine gives the Windows program a read-only file system as access denied.
-            cause = " (アクセスが拒否されました)\n" if WINE is not None else " (読み取り専用のディスクです)\n"
+            words = "アクセスが拒否されました" if WINE is not None else "読み取り専用のディスクです"
             self.assertEqual(run(self.source, read_only),
-                             (1, PROMPT, BANNER + refused + native(read_only).encode() + sj(cause)))
+                             (1, PROMPT, BANNER + refused + native(read_only).encode() + cause(words, errno.EROFS, 5)))
         finally:
             subprocess.run(["umount", read_only], check=True)
         self.assertEqual(snapshot(self.destination), unchanged)
@@ -216,7 +222,7 @@ class Dialogue(ToolCase):
         tool = os.path.join(self.root, "tool")
         shutil.copy2(TOOL, tool)
         self.assertEqual(run(self.source, self.destination, user=65534, tool=tool, cwd=self.root),
-                         (1, PROMPT, BANNER + refused + self.destination.encode() + sj(" (アクセスが拒否されました)\n")))
+                         (1, PROMPT, BANNER + refused + self.destination.encode() + cause("アクセスが拒否されました", errno.EACCES)))
         self.assertEqual(snapshot(self.destination), unchanged)
 
     def test_one_folder_spelled_two_ways_is_refused(self):
@@ -367,7 +373,7 @@ class Conversion(ToolCase):
             env["WINEDEBUG"] = "-all"
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               env=env, timeout=120)
-        refused = sj(" (アクセスが拒否されました)\n") if WINE is not None else system_error(errno.EISDIR)
+        refused = cause("アクセスが拒否されました", None, 5) if WINE is not None else system_error(errno.EISDIR)
         failures = {
             "fifo.dat": sj("スレッドファイルを読めないため、移行しませんでした: ") +
             native(os.path.join(folder, "fifo.dat")).encode() + sj(" (通常のファイルではありません)\n"),
@@ -532,10 +538,10 @@ class Failures(ToolCase):
         self.thread("top.dat", FIRST + b"\n")
         os.makedirs(os.path.join(self.source, "h/b"))
         os.mkfifo(os.path.join(self.source, "h/b/pipe.dat"))
-        unreadable = [("h/b/pipe.dat", " (通常のファイルではありません)\n")]
+        unreadable = [("h/b/pipe.dat", sj(" (通常のファイルではありません)\n"))]
         if WINE is None:
             os.symlink("nowhere", os.path.join(self.source, "h/b/gone.dat"))
-            unreadable.append(("h/b/gone.dat", " (見つかりません)\n"))
+            unreadable.append(("h/b/gone.dat", cause("見つかりません", errno.ENOENT)))
         else:  # a name Windows keeps for a device is a thread of that name too
             self.thread("h/b/aux.dat", FIRST + b"\n")
         self.seal_source()
@@ -543,9 +549,9 @@ class Failures(ToolCase):
         self.assertEqual(rc, 1)
         self.assertIn(sj("板のフォルダの外にあるスレッドなので、移行しません: ") +
                       native(os.path.join(self.source, "top.dat")).encode() + b"\n", err)
-        for rel, cause in unreadable:
+        for rel, why in unreadable:
             self.assertIn(sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                          native(os.path.join(self.source, rel)).encode() + sj(cause), err)
+                          native(os.path.join(self.source, rel)).encode() + why, err)
         self.assertTrue(err.endswith(summary(0 if WINE is None else 1, 0, len(unreadable))))
         self.assertEqual(set(files_below(self.destination)), set() if WINE is None else {"h/b/aux.dat", "h/b/aux.idx"})
 
@@ -570,9 +576,9 @@ class Failures(ToolCase):
         # The failures are repeated before the summary, and the folder is
         # counted apart from the threads.
         failures = (sj("スレッドファイルを読めないため、移行しませんでした: ") +
-                    os.path.join(self.source, "h/b/1.dat").encode() + sj(" (アクセスが拒否されました)\n") +
+                    os.path.join(self.source, "h/b/1.dat").encode() + cause("アクセスが拒否されました", errno.EACCES) +
                     sj("フォルダを開けないため、その中は移行しませんでした: ") +
-                    os.path.join(self.source, "h/b/closed").encode() + sj(" (アクセスが拒否されました)\n"))
+                    os.path.join(self.source, "h/b/closed").encode() + cause("アクセスが拒否されました", errno.EACCES))
         self.assertEqual(err, BANNER + failures + FAILURES_AGAIN + failures + summary(1, 0, 1, folders=1))
         self.assertEqual(set(files_below(self.destination)), {"h/b/2.dat", "h/b/2.idx"})
 

@@ -75,6 +75,8 @@ inline constexpr char kCauseUrlNotShiftJis[] = " (URL\202\311Shift_JIS\202\305\2
 inline constexpr char kCauseInUse[] = " (\202\331\202\251\202\314\203v\203\215\203O\203\211\203\200\202\252\216g\227p\222\206\202\305\202\267)";
 //  (このディスクでは使えない名前です)
 inline constexpr char kCauseInvalidName[] = " (\202\261\202\314\203f\203B\203X\203N\202\305\202\315\216g\202\246\202\310\202\242\226\274\221O\202\305\202\267)";
+// 、エラーコード (between the tool's words and the code)
+inline constexpr char kCauseCodeJoin[] = "\201A\203G\203\211\201[\203R\201[\203h ";
 //  (エラーコード N: the system's words), with the code and the words after this text
 inline constexpr char kCauseCodeOpen[] = " (\203G\203\211\201[\203R\201[\203h ";
 //  (入出力エラー、エラーコード N), with the code after this text, where the system has no words for it
