@@ -83,7 +83,7 @@ RunEnd ConvertShowingProgress(const std::string& sourceFolder, const std::string
         platform::SetTitle(RunningTitle(progress, 0, progress.walkStartedAt));
     }
     ConvertResult result = ConvertTree(sourceFolder, destinationFolder, destinationFolder, tally);
-    RunEnd end = disk::EndOfRun(result == Abort);
+    RunEnd end = disk::EndOfRun(tally.disks, result == Abort);
     if (progress.shown) platform::SetTitle(EndTitle(progress, end, platform::Milliseconds()));
     if (const char* stopLine = StopLine(end)) WriteLine(stderr, {stopLine});
     return end;
@@ -178,13 +178,13 @@ int RunTool(const std::vector<std::string>& arguments) {
     sourceFolder = platform::AbsoluteFolder(sourceFolder);
     destinationFolder = platform::AbsoluteFolder(destinationFolder);
     // A destination that takes no new file is refused before anything is written.
-    platform::IoError refusal = disk::Watch(sourceFolder, destinationFolder);
+    RunTally tally;
+    platform::IoError refusal = disk::Watch(sourceFolder, destinationFolder, tally.disks);
     if (refusal != platform::IoError::None) {
         WriteFailureLine(stderr, text::kDestinationUnwritable, destinationFolder, CauseText(refusal));
         PromptAndWait();
         return 1;
     }
-    RunTally tally;
     if (ownConsole && !ConfirmFolders(sourceFolder, destinationFolder, tally)) {
         WriteLine(stdout, {text::kStopped});
         PromptAndWait();

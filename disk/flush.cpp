@@ -40,7 +40,7 @@ FlushCalls& Flushes() {
 // write-back since an earlier group's flush is reported to a file opened
 // after it. A file not covered so is flushed on its own, and its own result
 // decides.
-std::size_t FlushFiles(const std::vector<platform::FileHandle>& files, std::vector<IoError>& errors) {
+std::size_t FlushFiles(const std::vector<platform::FileHandle>& files, std::vector<IoError>& errors, Disks& disks) {
     errors.assign(files.size(), IoError::Other);
     std::vector<std::string> waiting = HandOverToDisks(files);
     for (std::size_t first = 0; first < files.size(); ++first) {
@@ -56,7 +56,7 @@ std::size_t FlushFiles(const std::vector<platform::FileHandle>& files, std::vect
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (errors[i] == IoError::None) continue;
         errors[i] = Flushes().flushFile(files[i]);
-        if (errors[i] == IoError::None || NoteFailure(Side::Destination, errors[i]) != Verdict::Gone) continue;
+        if (errors[i] == IoError::None || AskDisk(disks, Side::Destination, errors[i]) != Verdict::Gone) continue;
         for (std::size_t left = i + 1; left < files.size(); ++left) {
             if (errors[left] != IoError::None) errors[left] = errors[i];
         }

@@ -10,29 +10,21 @@ namespace {
 
 using platform::IoError;
 
-struct Watched {
-    std::string sourceRoot;
-    std::string destinationRoot;
-    Verdict source = Verdict::GoesOn;
-    Verdict destination = Verdict::GoesOn;
-} watched;
-
 // The probe that asks a disk whether it takes a new file is the temporary
 // file of ".m2t-probe-PROCESS-COUNT": each probe has a name of its own, since
 // a virus scanner may still hold an earlier one open, and Windows keeps the
 // name of a file deleted while another handle is open on it.
-std::string ProbeName(const std::string& folder) {
-    static std::uint32_t probes = 0;
-    return platform::InFolder(folder, ".m2t-probe-") + std::to_string(platform::ProcessId()) + "-" +
-           std::to_string(++probes);
+std::string ProbeName(Disks& disks) {
+    return platform::InFolder(disks.destinationRoot, ".m2t-probe-") + std::to_string(platform::ProcessId()) + "-" +
+           std::to_string(++disks.probes);
 }
 
 // Whether the folder takes a new file, found by creating one, flushing it
 // and removing it. The flush reaches the disk itself, which a disk that went
 // away cannot answer even where the system still holds its folders in memory.
-IoError TakesNewFile(const std::string& folder) {
+IoError TakesNewFile(Disks& disks) {
     WrittenFile probe;
-    IoError error = CreateWritten(ProbeName(folder), Where::Beside, probe);
+    IoError error = CreateWritten(ProbeName(disks), Where::Beside, probe);
     if (error != IoError::None) return error;
     error = platform::FlushFile(probe.file);
     IoError closed = platform::CloseFile(probe.file);
@@ -71,36 +63,33 @@ bool MayBeTheDisk(IoError error) {
 
 }  // namespace
 
-IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot) {
-    watched = Watched{sourceRoot, destinationRoot};
+IoError Watch(const std::string& sourceRoot, const std::string& destinationRoot, Disks& disks) {
+    disks = Disks{sourceRoot, destinationRoot};
     RemoveLeftovers(destinationRoot);
-    IoError probe = TakesNewFile(destinationRoot);
+    IoError probe = TakesNewFile(disks);
     return TakesFiles(probe) || probe == IoError::DiskFull ? IoError::None : probe;
 }
 
-Verdict NoteFailure(Side side, IoError error) {
-    if (!RunGoesOn() || !MayBeTheDisk(error)) return VerdictOn(side);
+Verdict AskDisk(Disks& disks, Side side, IoError error) {
+    Verdict& verdict = side == Side::Source ? disks.source : disks.destination;
+    if (!disks.GoOn() || !MayBeTheDisk(error)) return verdict;
     if (side == Side::Source) {
-        if (!Answers(watched.sourceRoot)) watched.source = Verdict::Gone;
-        return watched.source;
+        if (!Answers(disks.sourceRoot)) verdict = Verdict::Gone;
+        return verdict;
     }
-    IoError root = error == IoError::DiskFull ? error : TakesNewFile(watched.destinationRoot);
+    IoError root = error == IoError::DiskFull ? error : TakesNewFile(disks);
     if (root == IoError::DiskFull) {
-        watched.destination = Verdict::Full;
+        verdict = Verdict::Full;
     } else if (!TakesFiles(root)) {
-        watched.destination = Verdict::Gone;
+        verdict = Verdict::Gone;
     }
-    return watched.destination;
+    return verdict;
 }
 
-Verdict VerdictOn(Side side) {
-    return side == Side::Source ? watched.source : watched.destination;
-}
-
-RunEnd EndOfRun(bool brokenLog) {
-    if (watched.destination == Verdict::Full) return RunEnd::DestinationFull;
-    if (watched.destination == Verdict::Gone) return RunEnd::DestinationGone;
-    if (watched.source == Verdict::Gone) return RunEnd::SourceGone;
+RunEnd EndOfRun(const Disks& disks, bool brokenLog) {
+    if (disks.destination == Verdict::Full) return RunEnd::DestinationFull;
+    if (disks.destination == Verdict::Gone) return RunEnd::DestinationGone;
+    if (disks.source == Verdict::Gone) return RunEnd::SourceGone;
     return brokenLog ? RunEnd::BrokenLog : RunEnd::Complete;
 }
 

@@ -14,6 +14,20 @@
 
 enum ConvertResult { Continue = 0, Abort = 1 };
 
+// What a side's disk was found to be: it goes on, it is full, or it no longer answers.
+enum class Verdict { GoesOn, Full, Gone };
+// The run's verdict on the disks of its two folders. A failure that may be a
+// disk's is put to that disk, which then may stop the run.
+struct Disks {
+    std::string sourceRoot;
+    std::string destinationRoot;
+    Verdict source = Verdict::GoesOn;
+    Verdict destination = Verdict::GoesOn;
+    std::uint32_t probes = 0;  // probe files made so far, each with a name of its own
+    bool GoOn() const { return source == Verdict::GoesOn && destination == Verdict::GoesOn; }
+    bool DestinationGone() const { return destination == Verdict::Gone; }
+};
+
 // Why a thread or folder failed, as shown after its path: the tool's own
 // words and, for a failure it has no class for, the system's words for its
 // code, shown as the system gives them, then what closes the cause.
@@ -33,6 +47,7 @@ struct RunTally {
     long long failedFolders = 0;   // folders that could not be opened or were not walked
     RepeatedFailures repeated;      // before the summary
     RunProgress progress;           // for the console's title
+    Disks disks;
 };
 
 // The words shown after a failed thread's or folder's path for the cause.

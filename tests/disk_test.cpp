@@ -39,48 +39,8 @@ namespace {
 using platform::FileHandle;
 using platform::IoError;
 
-// What the stand-ins do and what they saw. Files are handles 0, 1, 2, ...
-struct FlushScene {
-    std::vector<std::string> disks;   // each file's disk; "" where it cannot be told
-    std::set<std::string> uncovered;  // disks one flush does not cover
-    std::set<std::string> diskFlushFails;
-    std::set<std::intptr_t> handOverFails;
-    std::map<std::intptr_t, IoError> fileFlushFails;
-    std::vector<std::string> calls;
-};
-FlushScene* scene = nullptr;
-
-std::string Named(const char* call, FileHandle file) {
-    return call + (" " + std::to_string(file.value));
-}
-
-std::string DiskStandIn(FileHandle file) {
-    return scene->disks[static_cast<std::size_t>(file.value)];
-}
-
-bool CoversStandIn(FileHandle file) {
-    scene->calls.push_back(Named("covers?", file));
-    return scene->uncovered.count(DiskStandIn(file)) == 0;
-}
-
-IoError HandOverStandIn(FileHandle file) {
-    scene->calls.push_back(Named("hand over", file));
-    return scene->handOverFails.count(file.value) ? IoError::Other : IoError::None;
-}
-
-IoError DiskFlushStandIn(FileHandle file) {
-    scene->calls.push_back(Named("flush disk", file));
-    return scene->diskFlushFails.count(DiskStandIn(file)) ? IoError::Other : IoError::None;
-}
-
-IoError FileFlushStandIn(FileHandle file) {
-    scene->calls.push_back(Named("flush file", file));
-    auto failure = scene->fileFlushFails.find(file.value);
-    return failure == scene->fileFlushFails.end() ? IoError::None : failure->second;
-}
-
 // A run's two folders, the destination's made or taken away at will.
-class DiskFlush : public ::testing::Test {
+class DiskWatch : public ::testing::Test {
 protected:
     void SetUp() override {
         root = std::filesystem::temp_directory_path() /
@@ -88,109 +48,31 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(root / "morvo");
         std::filesystem::create_directories(root / "tessiva");
-        ASSERT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string()), IoError::None);
-        saved = disk::Flushes();
-        disk::Flushes() = {DiskStandIn, CoversStandIn, HandOverStandIn, DiskFlushStandIn, FileFlushStandIn};
-        scene = &flushScene;
+        ASSERT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string(), disks), IoError::None);
     }
 
-    void TearDown() override {
-        disk::Flushes() = saved;
-        scene = nullptr;
-        std::filesystem::remove_all(root);
-    }
-
-    // Flushes as many files as the scene gives disks.
-    std::vector<IoError> Flush(std::size_t* tried = nullptr) {
-        std::vector<FileHandle> files(flushScene.disks.size());
-        for (std::size_t i = 0; i < files.size(); ++i) files[i].value = static_cast<std::intptr_t>(i);
-        std::vector<IoError> errors;
-        std::size_t count = disk::FlushFiles(files, errors);
-        if (tried != nullptr) *tried = count;
-        return errors;
-    }
+    void TearDown() override { std::filesystem::remove_all(root); }
 
     std::filesystem::path root;
-    disk::FlushCalls saved;
-    FlushScene flushScene;
+    Disks disks;
 };
-
-using Calls = std::vector<std::string>;
-const IoError kNone = IoError::None;
-
-// Each file handed to its disk, each disk asked once whether one flush covers
-// it, then one flush of each disk through its first file.
-TEST_F(DiskFlush, OneFlushForEachDiskThatItCovers) {
-    flushScene.disks = {"A", "B", "A", "B"};
-    EXPECT_EQ(Flush(), (std::vector<IoError>{kNone, kNone, kNone, kNone}));
-    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 1", "hand over 1", "hand over 2",
-                                       "hand over 3", "flush disk 0", "flush disk 1"}));
-}
-
-// A file on a disk one flush does not cover, on one that cannot be told, or
-// whose hand-over failed, is flushed on its own; the others still wait for
-// their disk's one flush.
-TEST_F(DiskFlush, EachFileFlushedOnItsOwnWhereNoDiskFlushCoversIt) {
-    flushScene.disks = {"A", "", "N", "A", "N"};
-    flushScene.uncovered = {"N"};
-    flushScene.handOverFails = {3};
-    EXPECT_EQ(Flush(), (std::vector<IoError>(5, kNone)));
-    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 2", "hand over 3", "flush disk 0",
-                                       "flush file 1", "flush file 2", "flush file 3", "flush file 4"}));
-}
-
-// A disk whose flush fails has each of its files flushed on its own, and
-// only a file whose own flush fails keeps an error; the destination still
-// takes files, so the flush goes on.
-TEST_F(DiskFlush, FailedDiskFlushFallsBackToEachFileAndFailsOnlyItsOwnFailures) {
-    flushScene.disks = {"A", "B", "A"};
-    flushScene.diskFlushFails = {"A"};
-    flushScene.fileFlushFails = {{2, IoError(IoError::Other, 5)}};
-    std::size_t tried = 0;
-    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{kNone, kNone, IoError(IoError::Other, 5)}));
-    EXPECT_EQ(tried, 3u);
-    EXPECT_EQ(flushScene.calls, (Calls{"covers? 0", "hand over 0", "covers? 1", "hand over 1", "hand over 2",
-                                       "flush disk 0", "flush disk 1", "flush file 0", "flush file 2"}));
-    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::GoesOn);
-}
-
-// Where a file's flush finds the destination's disk gone, nothing more is
-// flushed: each flush could take long on a dropped share. The files not yet
-// tried fail with that error; one flushed already keeps its result. The same
-// code while the destination still takes a new file fails that file alone:
-// the folder's answer decides, not the code.
-TEST_F(DiskFlush, StopsWhereAFileFindsTheDestinationGone) {
-    flushScene.disks = {"", "", "A", ""};
-    flushScene.fileFlushFails = {{0, IoError::Gone}, {1, IoError::Gone}};
-    std::size_t tried = 0;
-    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{IoError::Gone, IoError::Gone, kNone, kNone}));
-    EXPECT_EQ(tried, 4u);
-    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::GoesOn);
-
-    flushScene.calls.clear();
-    std::filesystem::remove_all(root / "tessiva");
-    EXPECT_EQ(Flush(&tried), (std::vector<IoError>{IoError::Gone, IoError::Gone, kNone, IoError::Gone}));
-    EXPECT_EQ(tried, 1u);
-    EXPECT_EQ(flushScene.calls, (Calls{"covers? 2", "hand over 2", "flush disk 2", "flush file 0"}));
-    EXPECT_EQ(disk::VerdictOn(disk::Side::Destination), disk::Verdict::Gone);
-    EXPECT_EQ(disk::EndOfRun(false), RunEnd::DestinationGone);
-}
 
 // A failure of the file's own asks nothing of the disk; a full destination
 // stops the run without asking; a source whose folder no longer lists is gone.
-TEST_F(DiskFlush, TheWatchAsksTheDiskOnlyForFailuresThatMayBeItsOwn) {
+TEST_F(DiskWatch, TheWatchAsksTheDiskOnlyForFailuresThatMayBeItsOwn) {
     std::filesystem::remove_all(root);
     for (IoError own : {IoError::InUse, IoError::NameTooLong, IoError::NotAFile, IoError::FileTooLarge}) {
-        EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, own), disk::Verdict::GoesOn);
+        EXPECT_EQ(disk::AskDisk(disks, disk::Side::Destination, own), Verdict::GoesOn);
     }
-    EXPECT_EQ(disk::EndOfRun(true), RunEnd::BrokenLog);
-    EXPECT_EQ(disk::NoteFailure(disk::Side::Source, IoError::NotFound), disk::Verdict::Gone);
-    EXPECT_EQ(disk::EndOfRun(false), RunEnd::SourceGone);
+    EXPECT_EQ(disk::EndOfRun(disks, true), RunEnd::BrokenLog);
+    EXPECT_EQ(disk::AskDisk(disks, disk::Side::Source, IoError::NotFound), Verdict::Gone);
+    EXPECT_EQ(disk::EndOfRun(disks, false), RunEnd::SourceGone);
     std::filesystem::create_directories(root / "tessiva");
-    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string()), IoError::None);
-    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::DiskFull), disk::Verdict::Full);
-    EXPECT_EQ(disk::EndOfRun(true), RunEnd::DestinationFull);
-    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "none").string()), IoError::NotFound);
+    Disks fresh;
+    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "tessiva").string(), fresh), IoError::None);
+    EXPECT_EQ(disk::AskDisk(fresh, disk::Side::Destination, IoError::DiskFull), Verdict::Full);
+    EXPECT_EQ(disk::EndOfRun(fresh, true), RunEnd::DestinationFull);
+    EXPECT_EQ(disk::Watch((root / "morvo").string(), (root / "none").string(), fresh), IoError::NotFound);
 }
 
 #ifdef _WIN32
@@ -401,9 +283,10 @@ TEST_F(WindowsFolders, AnIdentityOfZeroEqualsNothingAndTheHighHalfCounts) {
 // A second probe never takes the name of the first, which a scanner may
 // still hold: two failed threads in a row do not stop the run.
 TEST_F(WindowsFolders, EachProbeHasANameOfItsOwn) {
-    ASSERT_EQ(disk::Watch(root + "\\morvo", root + "\\tessiva"), IoError::None);
-    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
-    EXPECT_EQ(disk::NoteFailure(disk::Side::Destination, IoError::AccessDenied), disk::Verdict::GoesOn);
+    Disks disks;
+    ASSERT_EQ(disk::Watch(root + "\\morvo", root + "\\tessiva", disks), IoError::None);
+    EXPECT_EQ(disk::AskDisk(disks, disk::Side::Destination, IoError::AccessDenied), Verdict::GoesOn);
+    EXPECT_EQ(disk::AskDisk(disks, disk::Side::Destination, IoError::AccessDenied), Verdict::GoesOn);
     EXPECT_EQ(answers.probes.size(), 3u);
 }
 

@@ -12,12 +12,6 @@ namespace {
 
 using platform::IoError;
 
-// The destination's disk went away: what is still open there is closed and
-// nothing more is asked of it.
-bool DestinationGone() {
-    return disk::VerdictOn(disk::Side::Destination) == disk::Verdict::Gone;
-}
-
 // How a thread of the group fared: at most one of the two errors is set.
 struct Outcome {
     IoError copyError = IoError::None;
@@ -35,27 +29,27 @@ std::string FolderOf(const std::string& file) {
 // the destination's disk gone. From then on nothing more is asked of that
 // disk: the threads neither named nor failed by then are left alone, and
 // only the thread that found it is reported.
-void NoteFailures(std::vector<Outcome>& outcomes) {
+void NoteFailures(std::vector<Outcome>& outcomes, Disks& disks) {
     for (Outcome& outcome : outcomes) {
-        if (DestinationGone()) return;
+        if (disks.DestinationGone()) return;
         if (!outcome.Failed() || outcome.noted) continue;
         outcome.noted = true;
-        disk::NoteFailure(disk::Side::Destination,
-                          outcome.copyError != IoError::None ? outcome.copyError : outcome.indexError);
+        disk::AskDisk(disks, disk::Side::Destination,
+                      outcome.copyError != IoError::None ? outcome.copyError : outcome.indexError);
     }
 }
 
 // One flush makes the copies and the records durable, in the order they were
 // written. Every failure of a file it tried it told the watch of already; a
 // thread whose files it did not try, as the disk went away, is not noted.
-void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
+void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, Disks& disks) {
     std::vector<platform::FileHandle> files;
     for (const PendingThread& thread : threads) {
         files.push_back(thread.copy.file);
         files.push_back(thread.index.file);
     }
     std::vector<IoError> errors;
-    std::size_t tried = disk::FlushFiles(files, errors);
+    std::size_t tried = disk::FlushFiles(files, errors, disks);
     for (std::size_t i = 0; i < threads.size(); ++i) {
         outcomes[i].copyError = errors[2 * i];
         if (errors[2 * i] == IoError::None) outcomes[i].indexError = errors[2 * i + 1];
@@ -103,8 +97,8 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
 // Names the index of every thread whose copy stands; drops the others, and
 // the copy of one whose index could not be named. A failure to name one that
 // finds the destination's disk gone leaves the rest alone.
-void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes) {
-    for (std::size_t i = 0; i < threads.size() && !DestinationGone(); ++i) {
+void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, Disks& disks) {
+    for (std::size_t i = 0; i < threads.size() && !disks.DestinationGone(); ++i) {
         if (outcomes[i].Failed()) {
             disk::RollBack(threads[i].index);
             continue;
@@ -112,9 +106,9 @@ void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outc
         outcomes[i].indexError = disk::Commit(threads[i].index);
         outcomes[i].named = outcomes[i].indexError == IoError::None;
         if (outcomes[i].named) continue;
-        NoteFailures(outcomes);
+        NoteFailures(outcomes, disks);
         // No index will stand for the copy: nothing of the thread is left.
-        if (!DestinationGone()) platform::RemoveFile(threads[i].copy.place);
+        if (!disks.DestinationGone()) platform::RemoveFile(threads[i].copy.place);
     }
 }
 
@@ -127,7 +121,7 @@ void LeaveAlone(PendingThread& thread) {
 // Adds the thread's completion or failure line; none for a thread that the
 // disk going away left neither migrated nor failed: the next run converts it.
 void HoldOutcomeLine(PendingThread& thread, const Outcome& outcome, HeldLines& lines, RunTally& tally) {
-    if (DestinationGone() && !outcome.named) {
+    if (tally.disks.DestinationGone() && !outcome.named) {
         LeaveAlone(thread);
         if (!outcome.noted) return;
     }
@@ -165,12 +159,13 @@ void WriteGroupLines(ThreadGroup& group, const std::vector<Outcome>& outcomes, R
 void CommitGroup(ThreadGroup& group, RunTally& tally) {
     std::vector<PendingThread>& threads = group.threads;
     std::vector<Outcome> outcomes(threads.size());
-    if (!DestinationGone()) FlushGroup(threads, outcomes);
-    if (!DestinationGone()) {
+    Disks& disks = tally.disks;
+    if (!disks.DestinationGone()) FlushGroup(threads, outcomes, disks);
+    if (!disks.DestinationGone()) {
         SyncFoldersMovedInto(PlaceCopies(threads, outcomes), threads, outcomes);
-        NoteFailures(outcomes);
+        NoteFailures(outcomes, disks);
     }
-    NameIndices(threads, outcomes);
+    NameIndices(threads, outcomes, disks);
     WriteGroupLines(group, outcomes, tally);
     threads.clear();
     group.sourceBytes = 0;

@@ -19,7 +19,7 @@ namespace {
 void ReportThreadFailure(disk::Side side, const char* message, const std::string& path, IoError error,
                          RunTally& tally) {
     ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
-    disk::NoteFailure(side, error);
+    disk::AskDisk(tally.disks, side, error);
 }
 
 // The thread file being read: its size and last write time before the first
@@ -185,7 +185,7 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     IoError error = platform::OpenForReading(sourceFile, source.file, source.state);
     if (error != IoError::None) {
         ReportThreadFailure(disk::Side::Source, text::kSourceUnreadable, sourceFile, error, tally);
-        return disk::RunGoesOn() ? Continue : Abort;
+        return tally.disks.GoOn() ? Continue : Abort;
     }
     // A thread that would take the group past its bytes commits the group
     // first, which also shows this thread's progress line before a long copy.
@@ -193,11 +193,11 @@ ConvertResult ConvertThread(const std::string& sourceFile, const std::string& de
     group.threads.reserve(GroupThreads());
     disk::WrittenFile copy;
     ConvertResult result = Continue;
-    if (disk::RunGoesOn() && StartCopy(destinationFile, source.file, copy, tally)) {
+    if (tally.disks.GoOn() && StartCopy(destinationFile, source.file, copy, tally)) {
         result = TransferThread(source, copy, locations, buffers, group, tally);
         group.sourceBytes += source.state.size;
     }
     platform::CloseFile(source.file);
     if (group.threads.size() >= GroupThreads() || group.sourceBytes >= kGroupBytes) CommitGroup(group, tally);
-    return disk::RunGoesOn() ? result : Abort;
+    return tally.disks.GoOn() ? result : Abort;
 }

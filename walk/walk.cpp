@@ -57,8 +57,8 @@ struct Walk {
 // and stops the walk where the source's disk no longer answers.
 ConvertResult Walk::FolderUnlisted(const std::string& sourceFolder, platform::IoError error) {
     ReportFailure(FailedItem::Folder, text::kFolderUnreadable, sourceFolder, CauseText(error), tally);
-    disk::NoteFailure(disk::Side::Source, error);
-    return disk::RunGoesOn() ? Continue : Abort;
+    disk::AskDisk(tally.disks, disk::Side::Source, error);
+    return tally.disks.GoOn() ? Continue : Abort;
 }
 
 ConvertResult Walk::ConvertThreadFile(const std::string& sourceFolder, const std::string& destinationFolder,
@@ -109,8 +109,8 @@ bool Walk::MayDescend(const std::string& childSource, const std::string& childDe
     // other failure shows in the copies of the folder's threads.
     platform::IoError made = platform::CreateFolder(childDestination);
     if (made != platform::IoError::None && made != platform::IoError::AlreadyExists) {
-        disk::NoteFailure(disk::Side::Destination, made);
-        if (!disk::RunGoesOn()) {
+        disk::AskDisk(tally.disks, disk::Side::Destination, made);
+        if (!tally.disks.GoOn()) {
             ReportFailure(FailedItem::Folder, text::kFolderUnwritable, childDestination, CauseText(made), tally);
             return false;
         }
@@ -202,7 +202,7 @@ ConvertResult Walk::ConvertTree(const std::string& sourceFolder, const std::stri
         std::string childDestination = platform::InFolder(destinationFolder, subfolders[i]);
         FileIdentity childIdentity;
         if (!MayDescend(childSource, childDestination, childIdentity)) {
-            if (!disk::RunGoesOn()) result = Abort;
+            if (!tally.disks.GoOn()) result = Abort;
             continue;
         }
         sourceChain.push_back(childIdentity);
