@@ -32,7 +32,7 @@ platform::IoError CreateWritten(const std::string& place, Where where, WrittenFi
 platform::IoError Commit(WrittenFile& written);
 // Closes the file and removes it.
 void RollBack(WrittenFile& written);
-// Closes the file and asks nothing more of its disk, which went away.
+// Closes the file and makes no other call on its disk, which no longer answers.
 void Abandon(WrittenFile& written);
 
 // Removes the files a killed run left under temporary names in the folder.

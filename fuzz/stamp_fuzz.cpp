@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/capture_date_time.h"
 #include "thread/thread.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

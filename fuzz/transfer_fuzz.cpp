@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/capture_date_time.h"
 #include "thread/thread.h"
 
 namespace {

@@ -149,6 +149,23 @@ IoError SystemPath(const std::string& path, std::wstring& wide) {
     return FromWindowsError(ERROR_FILENAME_EXCED_RANGE);
 }
 
+// Carries out a call on the path in the system's form, or gives why the
+// path has none.
+template <typename Call>
+IoError OnPath(const std::string& path, const Call& call) {
+    std::wstring wide;
+    IoError error = SystemPath(path, wide);
+    return error == IoError::None ? call(wide.c_str()) : error;
+}
+
+IoError Result(BOOL succeeded) {
+    return succeeded ? IoError::None : FromLastError();
+}
+
+HANDLE HandleOf(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file.value);
+}
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Opens a file or folder only to ask about it; links and junctions are followed.
@@ -331,10 +348,7 @@ std::uint64_t Milliseconds() {
 }
 
 IoError CreateFolder(const std::string& path) {
-    std::wstring wide;
-    IoError error = SystemPath(path, wide);
-    if (error != IoError::None) return error;
-    return CreateDirectoryW(wide.c_str(), nullptr) ? IoError::None : FromLastError();
+    return OnPath(path, [](const wchar_t* wide) -> IoError { return Result(CreateDirectoryW(wide, nullptr)); });
 }
 
 // The space is what the user may write, under a quota less than the disk's,
@@ -424,63 +438,55 @@ bool FolderAncestry(const std::string& folder, std::vector<FileIdentity>& ancest
 
 // Only a file on a disk: not a device or a pipe, which could block a read.
 IoError OpenForReading(const std::string& path, FileHandle& file, FileState& state) {
-    std::wstring wide;
-    IoError error = SystemPath(path, wide);
-    if (error != IoError::None) return error;
-    HANDLE handle = Calls().createFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    error = GetFileType(handle) == FILE_TYPE_DISK ? StateOfHandle(handle, state) : IoError::NotAFile;
-    if (error != IoError::None) {
-        CloseHandle(handle);
+    return OnPath(path, [&](const wchar_t* wide) -> IoError {
+        HANDLE handle = Calls().createFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+        IoError error = GetFileType(handle) == FILE_TYPE_DISK ? StateOfHandle(handle, state) : IoError::NotAFile;
+        if (error != IoError::None) CloseHandle(handle);
+        if (error == IoError::None) file.value = reinterpret_cast<std::intptr_t>(handle);
         return error;
-    }
-    file.value = reinterpret_cast<std::intptr_t>(handle);
-    return IoError::None;
+    });
 }
 
 bool IdentityOfFile(FileHandle file, FileIdentity& identity) {
-    HANDLE handle = reinterpret_cast<HANDLE>(file.value);
+    HANDLE handle = HandleOf(file);
     std::wstring path;
     if (!AskIdentity(handle, identity) && FinalPath(handle, path)) identity.path = FoldedPath(path);
     return true;
 }
 
 IoError StateOf(FileHandle file, FileState& state) {
-    return StateOfHandle(reinterpret_cast<HANDLE>(file.value), state);
+    return StateOfHandle(HandleOf(file), state);
 }
 
 IoError ReadSome(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) {
     DWORD got = 0;
     DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
-    if (!ReadFile(reinterpret_cast<HANDLE>(file.value), buffer, wanted, &got, nullptr)) return FromLastError();
+    if (!ReadFile(HandleOf(file), buffer, wanted, &got, nullptr)) return FromLastError();
     count = got;
     return IoError::None;
 }
 
 IoError CreateNewFile(const std::string& path, IfPresent ifPresent, FileHandle& file) {
-    std::wstring wide;
-    IoError error = SystemPath(path, wide);
-    if (error != IoError::None) return error;
-    auto create = [&wide]() {
-        return Calls().createFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-    };
-    HANDLE handle = create();
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
-        RemoveFile(path);
-        handle = create();
-    }
-    return Created(handle, file);
+    return OnPath(path, [&](const wchar_t* wide) -> IoError {
+        auto create = [wide]() {
+            return Calls().createFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        HANDLE handle = create();
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && ifPresent == IfPresent::Replace) {
+            RemoveFile(path);
+            handle = create();
+        }
+        return Created(handle, file);
+    });
 }
 
 IoError WriteAll(FileHandle file, const char* data, std::size_t size) {
     while (size > 0) {
         DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD put = 0;
-        if (!Calls().writeFile(reinterpret_cast<HANDLE>(file.value), data, wanted, &put, nullptr)) {
-            return FromLastError();
-        }
+        if (!Calls().writeFile(HandleOf(file), data, wanted, &put, nullptr)) return FromLastError();
         if (put == 0) return FromWindowsError(ERROR_DISK_FULL);
         data += put;
         size -= put;
@@ -514,11 +520,7 @@ WindowsCalls& Calls() {
 namespace {
 
 IoError SyncFile(HANDLE file) {
-    return FlushFileBuffers(file) ? IoError::None : FromLastError();
-}
-
-HANDLE HandleOf(FileHandle file) {
-    return reinterpret_cast<HANDLE>(file.value);
+    return Result(FlushFileBuffers(file));
 }
 
 }  // namespace
@@ -583,22 +585,21 @@ IoError FlushFile(FileHandle file) {
 // The folder's entries, the names moved into it among them, are written by a
 // flush of the folder's own handle.
 IoError SyncFolder(const std::string& folder) {
-    std::wstring wide;
-    IoError error = SystemPath(folder, wide);
-    if (error != IoError::None) return error;
-    HANDLE handle = Calls().createFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return FromLastError();
-    error = SyncFile(handle);
-    CloseHandle(handle);
-    return error;
+    return OnPath(folder, [](const wchar_t* wide) -> IoError {
+        HANDLE handle = Calls().createFileW(wide, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return FromLastError();
+        IoError error = SyncFile(handle);
+        CloseHandle(handle);
+        return error;
+    });
 }
 
 IoError CloseFile(FileHandle& file) {
     if (file.value == -1) return IoError::None;
-    BOOL closed = CloseHandle(reinterpret_cast<HANDLE>(file.value));
+    BOOL closed = CloseHandle(HandleOf(file));
     file.value = -1;
-    return closed ? IoError::None : FromLastError();
+    return Result(closed);
 }
 
 namespace {
@@ -632,13 +633,11 @@ IoError ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 IoError RemoveFile(const std::string& path) {
-    std::wstring wide;
-    IoError error = SystemPath(path, wide);
-    if (error != IoError::None) return error;
-    if (DeleteFileW(wide.c_str())) return IoError::None;
-    error = FromLastError();
-    if (!MadeWritable(wide)) return error;
-    return DeleteFileW(wide.c_str()) ? IoError::None : FromLastError();
+    return OnPath(path, [](const wchar_t* wide) -> IoError {
+        if (DeleteFileW(wide)) return IoError::None;
+        IoError error = FromLastError();
+        return MadeWritable(wide) ? Result(DeleteFileW(wide)) : error;
+    });
 }
 
 // The words end with a line end, and may hold others; a console line holds none.

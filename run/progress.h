@@ -43,8 +43,8 @@ std::string RunningTitle(const RunProgress& progress, long long done, std::uint6
 // full destination, or where one side's disk no longer answered.
 enum class RunEnd { Complete, BrokenLog, DestinationFull, DestinationGone, SourceGone };
 // The title when the walk has ended, or stopped at a broken title, a full
-// destination or a disk gone: the threads met and counted and the time the
-// run took.
+// destination or a disk that no longer answered: the threads met and
+// counted and the time the run took.
 std::string EndTitle(const RunProgress& progress, RunEnd end, std::uint64_t now);
 
 // Counts the threads met and their bytes; shows the title, at most a few

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/capture_date_time.h"
 #include "thread/thread.h"
 
 namespace {

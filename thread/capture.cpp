@@ -108,10 +108,3 @@ void TakeTime(const PostDateTime& post, ThreadSummary& summary) {
     summary.lastPostTime.assign(post.time());
     if (post.time().size() == 5) summary.lastPostTime.append(":59");
 }
-
-void CaptureDateTime(std::string_view line, ThreadSummary& summary) {
-    PostDateTime post = ReadPostDateTime(line);
-    if (!post.hasTime()) return;
-    if (post.hasDate()) TakeDate(post, summary);
-    TakeTime(post, summary);
-}

@@ -25,10 +25,10 @@ std::string FolderOf(const std::string& file) {
     return file.substr(0, file.rfind(platform::kSeparator));
 }
 
-// Tells the run of each new failure, in the threads' order, until one finds
-// the destination's disk gone. From then on nothing more is asked of that
-// disk: the threads neither named nor failed by then are left alone, and
-// only the thread that found it is reported.
+// Puts each new failure to the destination's disk, in the threads' order,
+// until the probe finds that the disk no longer answers. From then on no
+// call is made on that disk: the threads neither named nor failed by then are
+// left alone, and only the thread whose failure found it is reported.
 void NoteFailures(std::vector<Outcome>& outcomes, Disks& disks) {
     for (Outcome& outcome : outcomes) {
         if (disks.DestinationGone()) return;
@@ -40,8 +40,8 @@ void NoteFailures(std::vector<Outcome>& outcomes, Disks& disks) {
 }
 
 // One flush makes the copies and the records durable, in the order they were
-// written. Every failure of a file it tried it told the watch of already; a
-// thread whose files it did not try, as the disk went away, is not noted.
+// written. Every failure of a file it tried was put to the disk already; a
+// thread whose files it did not try, as the disk stopped answering, is not.
 void FlushGroup(const std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, Disks& disks) {
     std::vector<platform::FileHandle> files;
     for (const PendingThread& thread : threads) {
@@ -95,8 +95,8 @@ void SyncFoldersMovedInto(const std::vector<std::string>& folders, const std::ve
 }
 
 // Names the index of every thread whose copy stands; drops the others, and
-// the copy of one whose index could not be named. A failure to name one that
-// finds the destination's disk gone leaves the rest alone.
+// the copy of one whose index could not be named. Once a failed rename finds
+// that the destination's disk no longer answers, the rest are left alone.
 void NameIndices(std::vector<PendingThread>& threads, std::vector<Outcome>& outcomes, Disks& disks) {
     for (std::size_t i = 0; i < threads.size() && !disks.DestinationGone(); ++i) {
         if (outcomes[i].Failed()) {

@@ -81,8 +81,6 @@ private:
 PostDateTime ReadPostDateTime(std::string_view line);
 void TakeDate(const PostDateTime& post, ThreadSummary& summary);
 void TakeTime(const PostDateTime& post, ThreadSummary& summary);
-// Takes the date and time of one written line into the summary, if it has them.
-void CaptureDateTime(std::string_view line, ThreadSummary& summary);
 
 // Last post's local date and time as an HTTP date in UTC, or "" when there is none.
 std::string MakeModificationStamp(const std::string& lastPostDate, const std::string& lastPostTime);

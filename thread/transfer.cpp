@@ -14,8 +14,9 @@ using platform::IoError;
 
 namespace {
 
-// A full destination, or a disk gone, also stops the walk once the thread is
-// reported: every later thread would fail the same way.
+// Reports the failure, then puts it to the disk: a full destination, or a
+// disk that no longer answers, also stops the walk, as every later thread
+// would fail the same way.
 void ReportThreadFailure(disk::Side side, const char* message, const std::string& path, IoError error,
                          RunTally& tally) {
     ReportFailure(FailedItem::Thread, message, path, CauseText(error), tally);
